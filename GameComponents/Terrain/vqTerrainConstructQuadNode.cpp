@@ -1,0 +1,955 @@
+#include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
+
+#include "Common/VQAssert.h"
+#include "GameComponents/Terrain/vqTerrainContext.h"
+#include "GameComponents/Terrain/vqTerrainPen.h"
+#include "MathLib/VQVector4.h"
+
+#include <algorithm>
+
+#define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainConstructQuadNode"
+
+// ===========================================================================
+// Construction and the simple accessors
+
+CVQTerrainConstructQuadNode::CVQTerrainConstructQuadNode()
+    : m_sCenterVertex(VQTerrainFreshDegeneratedCellInfo()), m_aDegenerationInfo(nullptr)
+{
+    for (int k = 0; k < 4; ++k)
+        m_fCornerTexU[k] = m_fCornerTexV[k] = 0.0f;
+    CVQTerrainConstructQuadNode::Init();
+}
+
+CVQTerrainConstructQuadNode::CVQTerrainConstructQuadNode(const CVQTerrainConstructQuadNode& other)
+    : CVQTerrainQuadNode(other)
+{
+    *this = other;
+}
+
+CVQTerrainConstructQuadNode& CVQTerrainConstructQuadNode::operator=(const CVQTerrainConstructQuadNode& other)
+{
+    CVQTerrainQuadNode::operator=(other);
+    m_nHeight = other.m_nHeight;
+    m_nColor = other.m_nColor;
+    m_nDegeneratedCorners = other.m_nDegeneratedCorners;
+    for (int k = 0; k < 4; ++k) {
+        m_aSideDegeneration[k] = other.m_aSideDegeneration[k];
+        m_fCornerHeight[k] = other.m_fCornerHeight[k];
+        m_fCornerNormalX[k] = other.m_fCornerNormalX[k];
+        m_fCornerNormalY[k] = other.m_fCornerNormalY[k];
+        m_fCornerNormalZ[k] = other.m_fCornerNormalZ[k];
+        m_aCornerColor[k] = other.m_aCornerColor[k];
+        m_aUserColor[k] = other.m_aUserColor[k];
+        m_fCornerTexU[k] = other.m_fCornerTexU[k];
+        m_fCornerTexV[k] = other.m_fCornerTexV[k];
+    }
+    m_sCenterVertex = other.m_sCenterVertex;
+    m_aDegenerationInfo = other.m_aDegenerationInfo;
+    return *this;
+}
+
+CVQTerrainConstructQuadNode::~CVQTerrainConstructQuadNode() {}
+
+void CVQTerrainConstructQuadNode::Init()
+{
+    CVQTerrainQuadNode::Init();
+    // A pooled node may have lived before: its old dirty bits would stop the
+    // upward walk of the new parent's marks (a set bit is taken as already
+    // set in every ancestor), so the tree-node state starts afresh too.
+    m_fMinZ = m_fMaxZ = 0.0f;
+    m_pParent = nullptr;
+    m_nMeshContextId = -1;
+    m_nVertexCount = 0;
+    m_nTriangleCount = 0;
+    m_unDirtyFlags = 0;
+
+    m_nHeight = 0;
+    m_nColor = 0xFFFFFFFFu;
+    m_nDegeneratedCorners = 0;
+    for (int k = 0; k < 4; ++k) {
+        m_aSideDegeneration[k] = 0;
+        m_fCornerHeight[k] = 0.0f;
+        m_fCornerNormalX[k] = 0.0f;
+        m_fCornerNormalY[k] = 0.0f;
+        m_fCornerNormalZ[k] = 1.0f;
+        m_aCornerColor[k] = 0xFFFFFFFFu;
+        m_aUserColor[k] = 0xFFFFFFFFu;
+    }
+    m_aDegenerationInfo = nullptr;
+}
+
+void CVQTerrainConstructQuadNode::Serialize(CVQDataStream& stream)
+{
+    CVQTerrainQuadNode::Serialize(stream);
+}
+
+eVQTerrainNodeType CVQTerrainConstructQuadNode::GetNodeType() const { return vqTerr_NType_TConstrQuadNode; }
+
+eVQTerrainError CVQTerrainConstructQuadNode::Load(CFileIO&, short, short) { return vqTerr_Err_None; }
+
+bool CVQTerrainConstructQuadNode::Save(CFileIO&) { return true; }
+
+void CVQTerrainConstructQuadNode::Export(CFileIO&) {}
+
+void CVQTerrainConstructQuadNode::UpdateBounds() {}
+
+void CVQTerrainConstructQuadNode::Destroy()
+{
+    DeleteChildren();
+    ClearDegenertionInfo();
+}
+
+void CVQTerrainConstructQuadNode::SetHeight(short nHeight)
+{
+    m_nHeight = nHeight;
+    SetDirty(VQ_TERRAIN_DIRTY_VERTICES);
+}
+
+void CVQTerrainConstructQuadNode::SetColor(unsigned int nColor)
+{
+    m_nColor = nColor;
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_COLOR);
+}
+
+void CVQTerrainConstructQuadNode::SetCornerHeight(int nCorner, float fHeight)
+{
+    m_fCornerHeight[nCorner & 3] = fHeight;
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_CORNERHEIGHT);
+}
+
+short CVQTerrainConstructQuadNode::GetHeight() const { return m_nHeight; }
+
+float CVQTerrainConstructQuadNode::GetCornerHeight(int nCorner) const { return m_fCornerHeight[nCorner & 3]; }
+
+// ===========================================================================
+// Heights and colours
+
+_svqCellRect CVQTerrainConstructQuadNode::ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid)
+{
+    // Neighbouring children share the middle line:
+    //   2: (xMin, xMid, yMid, yMax)   3: (xMid, xMax, yMid, yMax)
+    //   0: (xMin, xMid, yMin, yMid)   1: (xMid, xMax, yMin, yMid)
+    _svqCellRect r;
+    r.xMin = (i & 1) ? xMid : rect.xMin;
+    r.xMax = (i & 1) ? rect.xMax : xMid;
+    r.yMin = (i & 2) ? yMid : rect.yMin;
+    r.yMax = (i & 2) ? rect.yMax : yMid;
+    return r;
+}
+
+bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect)
+{
+    if (!pen.Intersects(rect))
+        return false;
+
+    if (GetGeneration() >= nGen) {
+        if (pen.HasHeight()) {
+            if (IsInner())
+                DeleteChildren();
+            m_nHeight = pen.GetHeightAt(m_nHeight, rect);
+            m_nColor = pen.GetColorAt(m_nColor, rect);
+            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
+            return true;
+        }
+        if (IsLeaf()) {
+            // Colour only: combined once, so a 50 % blend blends once.
+            m_nHeight = pen.GetHeightAt(m_nHeight, rect);
+            m_nColor = pen.GetColorAt(m_nColor, rect);
+            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
+            return true;
+        }
+        // Colour only on finer leaves below: they keep their detail.
+        m_nColor = pen.GetColorAt(m_nColor, rect);
+        SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_COLOR);
+    } else if (IsLeaf()) {
+        if (!pen.HasHeight()) {
+            // A pen without height never splits the tree.
+            m_nHeight = pen.GetHeightAt(m_nHeight, rect);
+            m_nColor = pen.GetColorAt(m_nColor, rect);
+            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
+            return true;
+        }
+        _svqCellRect exclusive = rect;
+        exclusive.xMax += 1;
+        exclusive.yMax += 1;
+        Subdivide(nGen, pen, exclusive);
+    }
+
+    const int xMid = (rect.xMin + rect.xMax + 1) >> 1;
+    const int yMid = (rect.yMin + rect.yMax + 1) >> 1;
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainConstructQuadNode* pChild = Child(i);
+        const _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+        if (pChild && pen.Intersects(childRect))
+            pChild->SetHeightRecourse(nGen, pen, childRect);
+    }
+    return true;
+}
+
+bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, float fX, float fY, short nHeight)
+{
+    if (!IsIn(fX, fY))
+        return false;
+    if (GetGeneration() < nGen) {
+        if (IsLeaf())
+            Subdivide(nGen, fX, fY);
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            if (pChild && pChild->IsIn(fX, fY))
+                pChild->SetHeightRecourse(nGen, fX, fY, nHeight);
+        }
+        return true;
+    }
+    if (IsInner())
+        DeleteChildren();
+    m_nHeight = nHeight;
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
+    return true;
+}
+
+bool CVQTerrainConstructQuadNode::SetColorRecourse(int nGen, float fX, float fY, unsigned int nColor)
+{
+    if (!IsIn(fX, fY))
+        return false;
+    if (GetGeneration() < nGen) {
+        if (IsLeaf())
+            Subdivide(nGen, fX, fY);
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            if (pChild && pChild->IsIn(fX, fY))
+                pChild->SetColorRecourse(nGen, fX, fY, nColor);
+        }
+        return true;
+    }
+    if (IsInner())
+        DeleteChildren();
+    m_nColor = nColor;
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_COLOR);
+    return true;
+}
+
+bool CVQTerrainConstructQuadNode::GetHeightRecourse(float fX, float fY, short& nHeight) const
+{
+    if (!IsIn(fX, fY))
+        return false;
+    if (IsLeaf()) {
+        nHeight = m_nHeight;
+        return true;
+    }
+    for (int i = 0; i < 4; ++i) {
+        const CVQTerrainConstructQuadNode* pChild = Child(i);
+        if (pChild && pChild->IsIn(fX, fY))
+            pChild->GetHeightRecourse(fX, fY, nHeight);
+    }
+    return true;
+}
+
+bool CVQTerrainConstructQuadNode::GetColorRecourse(float fX, float fY, unsigned int& nColor) const
+{
+    if (!IsIn(fX, fY))
+        return false;
+    if (IsLeaf()) {
+        nColor = m_nColor;
+        return true;
+    }
+    for (int i = 0; i < 4; ++i) {
+        const CVQTerrainConstructQuadNode* pChild = Child(i);
+        if (pChild && pChild->IsIn(fX, fY))
+            pChild->GetColorRecourse(fX, fY, nColor);
+    }
+    return true;
+}
+
+// ===========================================================================
+// Splitting and merging
+
+void CVQTerrainConstructQuadNode::CreateMissingChildren()
+{
+    // Child corners take the parent's user colours bilinearly: a shared
+    // parent corner keeps its colour, an edge middle the mean of the edge's
+    // ends, the centre the mean of all four.
+    //
+    //   U2 --- e23 --- U3
+    //   |  2    |   3   |
+    //   e02 -- c ----- e13
+    //   |  0    |   1   |
+    //   U0 --- e01 --- U1
+    const unsigned int* U = m_aUserColor;
+    const unsigned int e01 = InterpolateColor2(U[0], U[1]);
+    const unsigned int e02 = InterpolateColor2(U[0], U[2]);
+    const unsigned int e13 = InterpolateColor2(U[1], U[3]);
+    const unsigned int e23 = InterpolateColor2(U[2], U[3]);
+    const unsigned int c = InterpolateColor4(U[0], U[1], U[2], U[3]);
+    const unsigned int childColors[4][4] = {
+        {U[0], e01, e02, c},
+        {e01, U[1], c, e13},
+        {e02, c, U[2], e23},
+        {c, e13, e23, U[3]},
+    };
+
+    for (int i = 0; i < 4; ++i) {
+        if (Child(i) || !NewChild(i))
+            continue;
+        CVQTerrainConstructQuadNode* pChild = Child(i);
+        pChild->SetHeight(m_nHeight);
+        pChild->SetColor(m_nColor);
+        pChild->SetDirty(VQ_TERRAIN_DIRTY_BOUNDS);
+        for (int k = 0; k < 4; ++k)
+            pChild->m_aUserColor[k] = childColors[i][k];
+    }
+}
+
+bool CVQTerrainConstructQuadNode::Subdivide(int nGen, float fX, float fY)
+{
+    if (!IsIn(fX, fY))
+        return false;
+    if (GetGeneration() >= nGen)
+        return true;
+
+    CreateMissingChildren();
+
+    // Half-open quadrants: [minX, midX) and [midX, maxX); the upper border
+    // belongs to none.
+    const float fMidX = (GetMinX() + GetMaxX()) * 0.5f;
+    const float fMidY = (GetMinY() + GetMaxY()) * 0.5f;
+    const bool bInX[2] = {fX >= GetMinX() && fX < fMidX, fX >= fMidX && fX < GetMaxX()};
+    const bool bInY[2] = {fY >= GetMinY() && fY < fMidY, fY >= fMidY && fY < GetMaxY()};
+    bool bResult = false;
+    for (int i = 0; i < 4 && !bResult; ++i)
+        if (bInX[i & 1] && bInY[i >> 1] && Child(i))
+            bResult = Child(i)->Subdivide(nGen, fX, fY);
+
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_RESHAPED);
+    return bResult;
+}
+
+bool CVQTerrainConstructQuadNode::Subdivide(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect)
+{
+    if (!pen.Intersects(rect))
+        return false;
+    if (GetGeneration() >= nGen)
+        return true;
+
+    CreateMissingChildren();
+
+    const int xMid = (rect.xMin + rect.xMax) >> 1;
+    const int yMid = (rect.yMin + rect.yMax) >> 1;
+    bool bResult = false;
+    for (int i = 0; i < 4; ++i) {
+        const _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+        // Only the first quadrant under the pen is split further here; the
+        // others are split when the height setter descends into them.
+        if (!bResult && Child(i) && pen.Intersects(childRect))
+            bResult = Child(i)->Subdivide(nGen, pen, childRect);
+    }
+
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_RESHAPED);
+    return bResult;
+}
+
+bool CVQTerrainConstructQuadNode::NewChild(int i)
+{
+    if (GetChild(i))
+        return false;
+    return AddChild(i, NewNode());
+}
+
+void CVQTerrainConstructQuadNode::DeleteChildren()
+{
+    int nHeightSum = 0;
+    CVQVector4 vColorSum(0.0f, 0.0f, 0.0f, 0.0f);
+    int nCount = 0;
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainConstructQuadNode* pChild = static_cast<CVQTerrainConstructQuadNode*>(RemoveChild(i));
+        if (!pChild)
+            continue;
+        pChild->DeleteChildren();  // the child now carries its subtree's average
+        nHeightSum += pChild->m_nHeight;
+        const unsigned int c = pChild->m_nColor;
+        vColorSum += CVQVector4(float(c & 0xFF) / 255.0f, float((c >> 8) & 0xFF) / 255.0f,
+                                float((c >> 16) & 0xFF) / 255.0f, float(c >> 24) / 255.0f);
+        ++nCount;
+        DeleteNode(pChild);
+    }
+    if (nCount > 0) {
+        const float fInv = 1.0f / float(nCount);
+        m_nHeight = static_cast<short>(static_cast<int>(float(nHeightSum) * fInv));
+        unsigned int nColor = 0;
+        for (int k = 0; k < 4; ++k) {
+            const unsigned int channel = static_cast<unsigned int>(vColorSum[k] * fInv * 255.0f) & 0xFFu;
+            nColor |= channel << (8 * k);
+        }
+        m_nColor = nColor;
+    }
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_RESHAPED);
+}
+
+bool CVQTerrainConstructQuadNode::Flatten(short& nHeight, unsigned int& nColor)
+{
+    if (IsLeaf()) {
+        nHeight = m_nHeight;
+        nColor = m_nColor;
+        return true;
+    }
+    short aHeight[4];
+    unsigned int aColor[4];
+    bool bAll = true;
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainConstructQuadNode* pChild = Child(i);
+        if (!pChild)
+            return false;
+        bAll = pChild->Flatten(aHeight[i], aColor[i]) && bAll;
+    }
+    for (int i = 1; i < 4 && bAll; ++i)
+        bAll = aHeight[i] == aHeight[0] && aColor[i] == aColor[0];
+    if (!bAll)
+        return false;
+    DeleteChildren();
+    // The float average of four equal colours can fall one below a channel;
+    // the agreed values are exact by definition.
+    m_nHeight = aHeight[0];
+    m_nColor = aColor[0];
+    nHeight = aHeight[0];
+    nColor = aColor[0];
+    return true;
+}
+
+int CVQTerrainConstructQuadNode::CountLeaves() const
+{
+    if (IsLeaf())
+        return 1;
+    int n = 0;
+    for (int i = 0; i < 4; ++i)
+        if (const CVQTerrainConstructQuadNode* pChild = Child(i))
+            n += pChild->CountLeaves();
+    return n;
+}
+
+// ===========================================================================
+// User colours
+
+namespace {
+
+unsigned int CombineUserColor(unsigned int nOld, unsigned int nColor, eUserColorOperator eOp)
+{
+    switch (eOp) {
+    case UserColorOp_Set:
+        return nColor;
+    case UserColorOp_Max:
+        return CVQTerrainConstructQuadNode::ColorMax(nColor, nOld);
+    case UserColorOp_Min:
+        return CVQTerrainConstructQuadNode::ColorMin(nColor, nOld);
+    }
+    return nOld;
+}
+
+bool InClosedRect(float fX, float fY, float fX0, float fY0, float fX1, float fY1)
+{
+    return fX >= fX0 && fX <= fX1 && fY >= fY0 && fY <= fY1;
+}
+
+} // namespace
+
+void CVQTerrainConstructQuadNode::SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
+                                               _svqVertexColorInfo*, eUserColorOperator eOp)
+{
+    if (IsInner()) {
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            if (!pChild)
+                continue;
+            _svqVertexColorInfo info;
+            info.nChild = i;
+            for (int k = 0; k < 4; ++k)
+                info.aUserColor[k] = m_aUserColor[k];
+            pChild->SetUserColor(fX0, fY0, fX1, fY1, nColor, &info, eOp);
+        }
+        return;
+    }
+    if (!m_aDegenerationInfo) {
+        for (int k = 0; k < 4; ++k) {
+            const float fX = (k & 1) ? GetMaxX() : GetMinX();
+            const float fY = (k & 2) ? GetMaxY() : GetMinY();
+            if (InClosedRect(fX, fY, fX0, fY0, fX1, fY1))
+                m_aUserColor[k] = CombineUserColor(m_aUserColor[k], nColor, eOp);
+        }
+    } else {
+        for (_sVQTerrainDegeneratedCellInfo* pRecord : *m_aDegenerationInfo)
+            if (InClosedRect(pRecord->fX, pRecord->fY, fX0, fY0, fX1, fY1))
+                pRecord->nUserColor = CombineUserColor(pRecord->nUserColor, nColor, eOp);
+        if (InClosedRect(m_sCenterVertex.fX, m_sCenterVertex.fY, fX0, fY0, fX1, fY1))
+            m_sCenterVertex.nUserColor = CombineUserColor(m_sCenterVertex.nUserColor, nColor, eOp);
+    }
+    SetDirty(VQ_TERRAIN_DIRTY_MESHDATA);
+}
+
+// ===========================================================================
+// Vertical bounds
+
+void CVQTerrainConstructQuadNode::UpdateBounds(float& fMin, float& fMax, CVQTerrainContext* ctx)
+{
+    if (GetDirty(VQ_TERRAIN_DIRTY_BOUNDS)) {
+        SetClean(VQ_TERRAIN_DIRTY_BOUNDS);
+        if (IsLeaf()) {
+            for (int k = 0; k < 4; ++k) {
+                const float fConvertedZ = ctx ? ctx->ConvertHeight(m_fCornerHeight[k]) : m_fCornerHeight[k];
+                VQ_ASSERT_MSG(fConvertedZ > -VQ_TERRAIN_BOUNDS_LIMIT, "fConvertedZ > -1000000.0f");
+                VQ_ASSERT_MSG(fConvertedZ < VQ_TERRAIN_BOUNDS_LIMIT, "fConvertedZ < 1000000.0f");
+                if (k == 0 || fConvertedZ < m_fMinZ)
+                    m_fMinZ = fConvertedZ;
+                if (k == 0 || fConvertedZ > m_fMaxZ)
+                    m_fMaxZ = fConvertedZ;
+            }
+        } else {
+            bool bFirst = true;
+            for (int i = 0; i < 4; ++i) {
+                CVQTerrainConstructQuadNode* pChild = Child(i);
+                if (!pChild)
+                    continue;
+                float fChildMin, fChildMax;
+                pChild->UpdateBounds(fChildMin, fChildMax, ctx);
+                if (bFirst || fChildMin < m_fMinZ)
+                    m_fMinZ = fChildMin;
+                if (bFirst || fChildMax > m_fMaxZ)
+                    m_fMaxZ = fChildMax;
+                bFirst = false;
+            }
+        }
+        VQ_ASSERT_MSG(m_fMinZ > -VQ_TERRAIN_BOUNDS_LIMIT, "m_fMinZ > -1000000.0f");
+        VQ_ASSERT_MSG(m_fMinZ < VQ_TERRAIN_BOUNDS_LIMIT, "m_fMinZ < 1000000.0f");
+        VQ_ASSERT_MSG(m_fMaxZ < VQ_TERRAIN_BOUNDS_LIMIT, "m_fMaxZ < 1000000.0f");
+    }
+    fMin = m_fMinZ;
+    fMax = m_fMaxZ;
+}
+
+void CVQTerrainConstructQuadNode::UpdateBounds(CVQTerrainContext* ctx)
+{
+    float fMin, fMax;
+    UpdateBounds(fMin, fMax, ctx);
+}
+
+// ===========================================================================
+// Colour arithmetic
+
+namespace {
+
+const float kByteScale = 1.0f / 255.0f;  // 0x3B808081
+const float kThird = 1.0f / 3.0f;        // 0x3EAAAAAB
+
+CVQVector4 Unpack(unsigned int c)
+{
+    CVQVector4 v(float(c & 0xFF), float((c >> 8) & 0xFF), float((c >> 16) & 0xFF), float(c >> 24));
+    return v * kByteScale;
+}
+
+unsigned int Pack(const CVQVector4& v)
+{
+    unsigned int c = 0;
+    for (int k = 0; k < 4; ++k)
+        c |= (static_cast<unsigned int>(v[k] * 255.0f) & 0xFFu) << (8 * k);
+    return c;
+}
+
+template <class Pick>
+unsigned int PerChannel(unsigned int a, unsigned int b, Pick pick)
+{
+    unsigned int c = 0;
+    for (int k = 0; k < 32; k += 8)
+        c |= pick((a >> k) & 0xFFu, (b >> k) & 0xFFu) << k;
+    return c;
+}
+
+} // namespace
+
+unsigned int CVQTerrainConstructQuadNode::ColorMin(unsigned int a, unsigned int b)
+{
+    return PerChannel(a, b, [](unsigned int x, unsigned int y) { return std::min(x, y); });
+}
+
+unsigned int CVQTerrainConstructQuadNode::ColorMax(unsigned int a, unsigned int b)
+{
+    return PerChannel(a, b, [](unsigned int x, unsigned int y) { return std::max(x, y); });
+}
+
+unsigned int CVQTerrainConstructQuadNode::MirrorColorComponents(unsigned int c)
+{
+    return (c >> 24) | ((c >> 8) & 0x0000FF00u) | ((c << 8) & 0x00FF0000u) | (c << 24);
+}
+
+unsigned int CVQTerrainConstructQuadNode::MultColors2(unsigned int a, unsigned int b) const
+{
+    return Pack(Unpack(a) & Unpack(b));
+}
+
+unsigned int CVQTerrainConstructQuadNode::MultColors3(unsigned int a, unsigned int b, unsigned int c) const
+{
+    return Pack((Unpack(a) & Unpack(b)) & Unpack(c));
+}
+
+unsigned int CVQTerrainConstructQuadNode::ComputeAverageColor2(unsigned int a, unsigned int b)
+{
+    return Pack((Unpack(a) + Unpack(b)) * 0.5f);
+}
+
+unsigned int CVQTerrainConstructQuadNode::ComputeAverageColor3(unsigned int a, unsigned int b, unsigned int c)
+{
+    return Pack(((Unpack(a) + Unpack(b)) + Unpack(c)) * kThird);
+}
+
+unsigned int CVQTerrainConstructQuadNode::ComputeAverageColor4(unsigned int a, unsigned int b, unsigned int c,
+                                                               unsigned int d)
+{
+    return Pack((((Unpack(a) + Unpack(b)) + Unpack(c)) + Unpack(d)) * 0.25f);
+}
+
+// ===========================================================================
+// Degeneration ring
+
+void CVQTerrainConstructQuadNode::AppendDegenerationInfo(_sVQTerrainDegeneratedCellInfo& info)
+{
+    if (!m_aDegenerationInfo)
+        m_aDegenerationInfo = NewDegenInfo();
+    m_aDegenerationInfo->push_back(NewDegenInfoNode(info));
+}
+
+void CVQTerrainConstructQuadNode::ClearDegenertionInfo()
+{
+    if (m_aDegenerationInfo)
+        DeleteDegenInfo(m_aDegenerationInfo);
+    m_aDegenerationInfo = nullptr;
+}
+
+// ===========================================================================
+// Operations of the vertex passes, mesh assembly and undo. They take their
+// behaviour with those subsystems; until then they leave the node unchanged
+// and answer neutrally.
+
+void CVQTerrainConstructQuadNode::SampleUndoProps(CVQTerrainUndoInfo&) {}
+
+void CVQTerrainConstructQuadNode::ApplyUndoProps(CVQTerrainUndoInfo&) {}
+
+int CVQTerrainConstructQuadNode::CountTriangles() { return CVQTerrainQuadNode::CountTriangles(); }
+
+int CVQTerrainConstructQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
+{
+    return CVQTerrainQuadNode::CountVertices(bLeftEdge, bTopEdge);
+}
+
+float CVQTerrainConstructQuadNode::GetRealHeight(float, float) { return 0.0f; }
+
+bool CVQTerrainConstructQuadNode::GetTriangleBaseAt(float, float, CVQVector3&, CVQVector3&) { return false; }
+
+bool CVQTerrainConstructQuadNode::GetNormalAt(float, float, CVQVector3&) { return false; }
+
+void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField*, _svqCellRect&, int) {}
+
+void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField*, _svqCellRect&, int) {}
+
+void CVQTerrainConstructQuadNode::SetVertexProps(CVQTerrainContext*, _svqVertexInformationField*, _svqCellRect&, int,
+                                                 int, int, int)
+{
+}
+
+bool CVQTerrainConstructQuadNode::ComputeVerticesPass3Recourse(_svqVertexInformationField*,
+                                                               _svqCellInformationField*, _svqCellRect&,
+                                                               unsigned int, CVQTerrainContext*)
+{
+    return false;
+}
+
+void CVQTerrainConstructQuadNode::ComputeVerticesPass3Downall(_svqVertexInformationField*, _svqCellInformationField*,
+                                                              _svqCellRect&, unsigned int, CVQTerrainContext*, int)
+{
+}
+
+void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationField*, _svqCellRect&,
+                                                         CVQTerrainContext*, int, int, int)
+{
+}
+
+bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh&, _svqCellRect&,
+                                                      _svqTexRect&, unsigned int, unsigned int, bool, int)
+{
+    return true;
+}
+
+void CVQTerrainConstructQuadNode::GetPatchTriangles(std::vector<_sVQGeomUtilTriangle>&, CVQTerrainContext*) {}
+
+void CVQTerrainConstructQuadNode::GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>&, CVQTerrainContext*) {}
+
+void CVQTerrainConstructQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex*, int, bool, bool, bool, bool,
+                                                       CVQTerrainContext&, CVQVector3&, CVQVector3&) const
+{
+}
+
+// ===========================================================================
+// Pools
+//
+// Each pool is an array of pre-built objects, a usage bitmap (bit s of word
+// s / 32 set while slot s is handed out; (size / 32) + 1 words) and a table
+// from object to slot. Handing out takes the lowest free slot; a hint at the
+// lowest word that may hold a free bit keeps that scan from restarting at
+// word 0 once the low slots are all taken, and giving back finds the slot
+// through the table, never by walking the pool.
+
+namespace {
+
+int FindFreeSlot(const unsigned int* pField, int nSize, int& nFirstFreeWord)
+{
+    if (!pField)
+        return -1;
+    const int nWords = nSize / 32 + 1;
+    for (int w = nFirstFreeWord; w < nWords; ++w) {
+        if (pField[w] == 0xFFFFFFFFu)
+            continue;
+        nFirstFreeWord = w;
+        int bit = 0;
+        while (pField[w] & (1u << bit))
+            ++bit;
+        const int s = w * 32 + bit;
+        return s < nSize ? s : -1;
+    }
+    nFirstFreeWord = nWords;
+    return -1;
+}
+
+void MarkSlot(unsigned int* pField, int s) { pField[s / 32] |= 1u << (s % 32); }
+
+void UnmarkSlot(unsigned int* pField, int s, int& nFirstFreeWord)
+{
+    pField[s / 32] &= ~(1u << (s % 32));
+    nFirstFreeWord = std::min(nFirstFreeWord, s / 32);
+}
+
+bool SlotInUse(const unsigned int* pField, int s) { return pField && (pField[s / 32] & (1u << (s % 32))) != 0; }
+
+// Grows a pool by n objects made by make(); the objects already there keep
+// their slots (and their addresses, handed out or not).
+template <class T, class Make>
+void GrowPool(T**& pPool, unsigned int*& pField, int& nSize, int n, Make make)
+{
+    if (n <= 0)
+        return;
+    const int nNewSize = nSize + n;
+    T** pNewPool = new T*[nNewSize];
+    for (int s = 0; s < nSize; ++s)
+        pNewPool[s] = pPool[s];
+    for (int s = nSize; s < nNewSize; ++s)
+        pNewPool[s] = make();
+    const int nOldWords = pField ? nSize / 32 + 1 : 0;
+    const int nNewWords = nNewSize / 32 + 1;
+    unsigned int* pNewField = new unsigned int[nNewWords];
+    for (int w = 0; w < nNewWords; ++w)
+        pNewField[w] = w < nOldWords ? pField[w] : 0u;
+    delete[] pPool;
+    delete[] pField;
+    pPool = pNewPool;
+    pField = pNewField;
+    nSize = nNewSize;
+}
+
+template <class T>
+void FreePool(T**& pPool, unsigned int*& pField, int& nSize)
+{
+    for (int s = 0; s < nSize; ++s)
+        delete pPool[s];
+    delete[] pPool;
+    delete[] pField;
+    pPool = nullptr;
+    pField = nullptr;
+    nSize = 0;
+}
+
+int g_nNodeFirstFreeWord = 0;
+int g_nDegenVFirstFreeWord = 0;
+int g_nDegenNFirstFreeWord = 0;
+
+} // namespace
+
+int CVQTerrainConstructQuadNode::m_nPoolInitialSize = 16384;
+int CVQTerrainConstructQuadNode::m_nPoolSizeIncrement = 2048;
+int CVQTerrainConstructQuadNode::m_nDegenPoolInitialSize = 4096;
+int CVQTerrainConstructQuadNode::m_nDegenPoolSizeIncrement = 4096;
+int CVQTerrainConstructQuadNode::m_nDegenNodePoolInitialSize = 16384;
+int CVQTerrainConstructQuadNode::m_nDegenNodePoolSizeIncrement = 2048;
+
+CVQTerrainConstructQuadNode** CVQTerrainConstructQuadNode::m_pNodePool = nullptr;
+int CVQTerrainConstructQuadNode::m_nPoolSize = 0;
+unsigned int* CVQTerrainConstructQuadNode::m_unUsageField = nullptr;
+std::map<CVQTerrainConstructQuadNode*, int> CVQTerrainConstructQuadNode::m_oMapInstances;
+
+std::vector<_sVQTerrainDegeneratedCellInfo*>** CVQTerrainConstructQuadNode::m_pDegenVPool = nullptr;
+int CVQTerrainConstructQuadNode::m_nDegenVPoolSize = 0;
+unsigned int* CVQTerrainConstructQuadNode::m_unDegenVUsageField = nullptr;
+std::map<std::vector<_sVQTerrainDegeneratedCellInfo*>*, int> CVQTerrainConstructQuadNode::m_oMapDegenVInstances;
+
+_sVQTerrainDegeneratedCellInfo** CVQTerrainConstructQuadNode::m_pDegenNodePool = nullptr;
+int CVQTerrainConstructQuadNode::m_nDegenNPoolSize = 0;
+unsigned int* CVQTerrainConstructQuadNode::m_unDegenNUsageField = nullptr;
+std::map<_sVQTerrainDegeneratedCellInfo*, int> CVQTerrainConstructQuadNode::m_oMapDegenNInstances;
+
+// Builds the pools when the library is loaded and frees them when it is
+// unloaded. Defined after the pool members so that, within this file, they
+// exist before it runs and are still there when it is destroyed.
+class CVQTerrainConstructQuadNodeFactory {
+public:
+    CVQTerrainConstructQuadNodeFactory() { CVQTerrainConstructQuadNode::InitFactory(); }
+    ~CVQTerrainConstructQuadNodeFactory() { CVQTerrainConstructQuadNode::DestroyFactory(); }
+};
+
+static CVQTerrainConstructQuadNodeFactory s_oConstructNodeFactory;
+
+void CVQTerrainConstructQuadNode::InitFactory()
+{
+    if (m_pNodePool)
+        return;
+    IncreasePoolSize(m_nPoolInitialSize);
+    IncreaseDegenVPoolSize(m_nDegenPoolInitialSize);
+    IncreaseDegenNPoolSize(m_nDegenNodePoolInitialSize);
+    g_nNodeFirstFreeWord = g_nDegenVFirstFreeWord = g_nDegenNFirstFreeWord = 0;
+}
+
+void CVQTerrainConstructQuadNode::DestroyFactory()
+{
+    FreePool(m_pNodePool, m_unUsageField, m_nPoolSize);
+    FreePool(m_pDegenVPool, m_unDegenVUsageField, m_nDegenVPoolSize);
+    FreePool(m_pDegenNodePool, m_unDegenNUsageField, m_nDegenNPoolSize);
+    m_oMapInstances.clear();
+    m_oMapDegenVInstances.clear();
+    m_oMapDegenNInstances.clear();
+}
+
+int CVQTerrainConstructQuadNode::GetFreeSlot() { return FindFreeSlot(m_unUsageField, m_nPoolSize, g_nNodeFirstFreeWord); }
+
+void CVQTerrainConstructQuadNode::ReserveSlot(int s) { MarkSlot(m_unUsageField, s); }
+
+void CVQTerrainConstructQuadNode::FreeSlot(int s) { UnmarkSlot(m_unUsageField, s, g_nNodeFirstFreeWord); }
+
+void CVQTerrainConstructQuadNode::IncreasePoolSize(int n)
+{
+    GrowPool(m_pNodePool, m_unUsageField, m_nPoolSize, n, [] { return new CVQTerrainConstructQuadNode(); });
+}
+
+void CVQTerrainConstructQuadNode::PrintInstances()
+{
+    // Diagnostics hook: walks the table without output.
+    int nInUse = 0;
+    for (const auto& entry : m_oMapInstances)
+        nInUse += SlotInUse(m_unUsageField, entry.second) ? 1 : 0;
+    (void)nInUse;
+}
+
+int CVQTerrainConstructQuadNode::GetFreeDegenVSlot()
+{
+    return FindFreeSlot(m_unDegenVUsageField, m_nDegenVPoolSize, g_nDegenVFirstFreeWord);
+}
+
+void CVQTerrainConstructQuadNode::ReserveDegenVSlot(int s) { MarkSlot(m_unDegenVUsageField, s); }
+
+void CVQTerrainConstructQuadNode::FreeDegenVSlot(int s) { UnmarkSlot(m_unDegenVUsageField, s, g_nDegenVFirstFreeWord); }
+
+void CVQTerrainConstructQuadNode::IncreaseDegenVPoolSize(int n)
+{
+    GrowPool(m_pDegenVPool, m_unDegenVUsageField, m_nDegenVPoolSize, n,
+             [] { return new std::vector<_sVQTerrainDegeneratedCellInfo*>(); });
+}
+
+int CVQTerrainConstructQuadNode::GetFreeDegenNSlot()
+{
+    return FindFreeSlot(m_unDegenNUsageField, m_nDegenNPoolSize, g_nDegenNFirstFreeWord);
+}
+
+void CVQTerrainConstructQuadNode::ReserveDegenNSlot(int s) { MarkSlot(m_unDegenNUsageField, s); }
+
+void CVQTerrainConstructQuadNode::FreeDegenNSlot(int s) { UnmarkSlot(m_unDegenNUsageField, s, g_nDegenNFirstFreeWord); }
+
+void CVQTerrainConstructQuadNode::IncreaseDegenNPoolSize(int n)
+{
+    GrowPool(m_pDegenNodePool, m_unDegenNUsageField, m_nDegenNPoolSize, n,
+             [] { return new _sVQTerrainDegeneratedCellInfo(VQTerrainFreshDegeneratedCellInfo()); });
+}
+
+CVQTerrainConstructQuadNode* CVQTerrainConstructQuadNode::NewNode()
+{
+    InitFactory();  // only does something before the loader ran the factory
+    int s = GetFreeSlot();
+    if (s < 0) {
+        IncreasePoolSize(m_nPoolSizeIncrement);
+        s = GetFreeSlot();
+    }
+    ReserveSlot(s);
+    CVQTerrainConstructQuadNode* pNode = m_pNodePool[s];
+    pNode->Init();
+    m_oMapInstances[pNode] = s;
+    return pNode;
+}
+
+bool CVQTerrainConstructQuadNode::DeleteNode(CVQTerrainConstructQuadNode* pNode)
+{
+    auto it = m_oMapInstances.find(pNode);
+    if (it == m_oMapInstances.end() || !SlotInUse(m_unUsageField, it->second)) {
+        PrintInstances();
+        return false;
+    }
+    pNode->Destroy();
+    FreeSlot(it->second);
+    return true;
+}
+
+int CVQTerrainConstructQuadNode::GetPoolSlot(const CVQTerrainConstructQuadNode* pNode)
+{
+    auto it = m_oMapInstances.find(const_cast<CVQTerrainConstructQuadNode*>(pNode));
+    if (it == m_oMapInstances.end() || !SlotInUse(m_unUsageField, it->second))
+        return -1;
+    return it->second;
+}
+
+std::vector<_sVQTerrainDegeneratedCellInfo*>* CVQTerrainConstructQuadNode::NewDegenInfo()
+{
+    InitFactory();
+    int s = GetFreeDegenVSlot();
+    if (s < 0) {
+        IncreaseDegenVPoolSize(m_nDegenPoolSizeIncrement);
+        s = GetFreeDegenVSlot();
+    }
+    ReserveDegenVSlot(s);
+    std::vector<_sVQTerrainDegeneratedCellInfo*>* pList = m_pDegenVPool[s];
+    pList->clear();
+    m_oMapDegenVInstances[pList] = s;
+    return pList;
+}
+
+void CVQTerrainConstructQuadNode::DeleteDegenInfo(std::vector<_sVQTerrainDegeneratedCellInfo*>* pList)
+{
+    auto it = m_oMapDegenVInstances.find(pList);
+    if (it == m_oMapDegenVInstances.end() || !SlotInUse(m_unDegenVUsageField, it->second))
+        return;
+    for (_sVQTerrainDegeneratedCellInfo* pRecord : *pList)
+        DeleteDegenInfoNode(pRecord);
+    FreeDegenVSlot(it->second);
+}
+
+_sVQTerrainDegeneratedCellInfo* CVQTerrainConstructQuadNode::NewDegenInfoNode(_sVQTerrainDegeneratedCellInfo& source)
+{
+    InitFactory();
+    int s = GetFreeDegenNSlot();
+    if (s < 0) {
+        IncreaseDegenNPoolSize(m_nDegenNodePoolSizeIncrement);
+        s = GetFreeDegenNSlot();
+    }
+    ReserveDegenNSlot(s);
+    _sVQTerrainDegeneratedCellInfo* pRecord = m_pDegenNodePool[s];
+    *pRecord = VQTerrainFreshDegeneratedCellInfo();
+    *pRecord = source;
+    m_oMapDegenNInstances[pRecord] = s;
+    return pRecord;
+}
+
+void CVQTerrainConstructQuadNode::DeleteDegenInfoNode(_sVQTerrainDegeneratedCellInfo* pRecord)
+{
+    auto it = m_oMapDegenNInstances.find(pRecord);
+    if (it == m_oMapDegenNInstances.end() || !SlotInUse(m_unDegenNUsageField, it->second))
+        return;
+    FreeDegenNSlot(it->second);
+}

@@ -1,0 +1,270 @@
+#ifndef VQ_TERRAIN_CONSTRUCTQUADNODE_H
+#define VQ_TERRAIN_CONSTRUCTQUADNODE_H
+
+#include "Common/VQPlatform.h"
+#include "GameComponents/Terrain/vqTerrainQuadnode.h"
+
+#include <map>
+#include <vector>
+
+class CVQTerrainPen;
+
+// A node of the adaptive construction quadtree below each patch.
+//
+// A leaf stands for a square of cells sharing one raw height (16-bit, raw
+// height units: world = raw * unit + bias, see the context) and one colour
+// (four 8-bit channels, channel k in bits 8k..8k+7). Where an edit sets a
+// value for a smaller area the leaf splits into four children; where four
+// children come to agree they merge back. A node is either a leaf or has all
+// four children; only a leaf's height and colour describe terrain.
+//
+// Target generation: every recursive setter takes nGen. A node at generation
+// nGen or deeper stores the value itself; a shallower one passes it down,
+// splitting if it is a leaf. The patch passes the context's cell limit, so a
+// tree never grows deeper than that.
+//
+// Nodes, degeneration lists and degeneration records come from class-wide
+// pools that exist from library load to unload; never new or delete a node,
+// use NewNode / DeleteNode. A node owns its children and its degeneration
+// records and gives them back to the pools when it merges or is destroyed.
+class VQ_API CVQTerrainConstructQuadNode : public CVQTerrainQuadNode {
+public:
+    CVQTerrainConstructQuadNode();
+    // Copies every field, the centre vertex included; the degeneration list
+    // pointer is shared, not duplicated.
+    CVQTerrainConstructQuadNode(const CVQTerrainConstructQuadNode& other);
+    CVQTerrainConstructQuadNode& operator=(const CVQTerrainConstructQuadNode& other);
+    virtual ~CVQTerrainConstructQuadNode();
+
+    // Resets every field to its initial value (texture coordinates and the
+    // centre vertex excepted) and forgets children and parent without
+    // releasing them. The pool runs it on every node it hands out.
+    void Init() override;
+    void Serialize(CVQDataStream& stream) override;
+
+    eVQTerrainNodeType GetNodeType() const override;  // vqTerr_NType_TConstrQuadNode
+    eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
+    bool Save(CFileIO& file) override;
+    void Export(CFileIO& file) override;  // writes nothing
+
+    // Does nothing: construction bounds need the context (UpdateBounds(ctx)).
+    void UpdateBounds() override;
+
+    // Sets user colours at every vertex inside the closed world rectangle
+    // [fX0, fX1] x [fY0, fY1], combined by eOp (other values change nothing).
+    // pInfo travels down the tree and is not read.
+    using CVQTerrainQuadNode::SetUserColor;
+    void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor, _svqVertexColorInfo* pInfo,
+                      eUserColorOperator eOp) override;
+
+    void SampleUndoProps(CVQTerrainUndoInfo& info) override;
+    void ApplyUndoProps(CVQTerrainUndoInfo& info) override;
+    int CountTriangles() override;
+    int CountVertices(bool bLeftEdge, bool bTopEdge) override;
+
+    // --- the node's own operations -------------------------------------
+
+    // Gives back children and degeneration records to the pools.
+    virtual void Destroy();
+    // Simple setters; they mark the dirty bits named (and upward).
+    virtual void SetHeight(short nHeight);                     // 0x01
+    virtual void SetColor(unsigned int nColor);                // 0x21
+    virtual void SetCornerHeight(int nCorner, float fHeight);  // 0xA0; corner 0..3, raw units
+
+    // Pen form. rect is this node's cell rectangle with inclusive bounds (a
+    // one-cell leaf spans xMax - xMin = 1). Applies the pen's height and
+    // colour to every leaf under the pen, splitting down to nGen where the pen
+    // has a height; a pen without height never splits. False when the pen
+    // misses rect.
+    virtual bool SetHeightRecourse(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect);
+    // Point form (world units). A point on a border shared by children is set
+    // in each of them. False when the point is outside.
+    virtual bool SetHeightRecourse(int nGen, float fX, float fY, short nHeight);
+    virtual bool SetColorRecourse(int nGen, float fX, float fY, unsigned int nColor);
+    // Value of the leaf at the point; on a shared border the containing child
+    // with the highest index decides. False (output untouched) outside.
+    virtual bool GetHeightRecourse(float fX, float fY, short& nHeight) const;
+    virtual bool GetColorRecourse(float fX, float fY, unsigned int& nColor) const;
+    virtual short GetHeight() const;
+
+    // Point queries on the computed vertices; filled with mesh assembly.
+    virtual float GetRealHeight(float fX, float fY);
+    virtual bool GetTriangleBaseAt(float fX, float fY, CVQVector3& e1, CVQVector3& e2);
+    virtual bool GetNormalAt(float fX, float fY, CVQVector3& n);
+    virtual float GetCornerHeight(int nCorner) const;
+
+    // Pen form: splits the leaves under the pen down to nGen. rect has
+    // exclusive upper bounds. All four children of a split node are created,
+    // whether or not the pen touches them.
+    virtual bool Subdivide(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect);
+    // Point form: splits down to nGen along the path to the point (world
+    // units). Quadrants are half-open, so a point on the node's upper x or y
+    // border creates the children but recurses into none.
+    virtual bool Subdivide(int nGen, float fX, float fY);
+    // Merges every subtree whose leaves all hold the same height and colour.
+    // True, with the common values, when this whole subtree collapsed.
+    virtual bool Flatten(short& nHeight, unsigned int& nColor);
+
+    // Working grids of the vertex passes; filled with crack-free vertices.
+    virtual void GetData(_svqCellInformationField* pCells, _svqCellRect& rect, int nStride);
+    virtual void GetVertexProps(_svqVertexInformationField* pVerts, _svqCellRect& rect, int nStride);
+    virtual void SetVertexProps(CVQTerrainContext* ctx, _svqVertexInformationField* pVerts, _svqCellRect& rect,
+                                int nTiles, int nPatchX, int nPatchY, int nStride);
+    virtual bool ComputeVerticesPass3Recourse(_svqVertexInformationField* pVerts, _svqCellInformationField* pCells,
+                                              _svqCellRect& rect, unsigned int nSides, CVQTerrainContext* ctx);
+    virtual void ComputeVerticesPass3Downall(_svqVertexInformationField* pVerts, _svqCellInformationField* pCells,
+                                             _svqCellRect& rect, unsigned int nSides, CVQTerrainContext* ctx,
+                                             int nGeneration);
+    virtual void HandleDegeneratedCells(_svqVertexInformationField* pVerts, _svqCellRect& rect,
+                                        CVQTerrainContext* ctx, int nTiles, int nPatchX, int nPatchY);
+    // Mesh assembly and triangle read-out; filled with mesh assembly.
+    using CVQTerrainQuadNode::AssembleTerrainMesh;
+    virtual bool AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh& mesh, _svqCellRect& rect,
+                                     _svqTexRect& tex, unsigned int nSides, unsigned int nColor, bool bUpdateOnly,
+                                     int nId);
+    virtual void GetPatchTriangles(std::vector<_sVQGeomUtilTriangle>& triangles, CVQTerrainContext* ctx);
+    virtual void GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles, CVQTerrainContext* ctx);
+    using CVQTerrainQuadNode::GetTerrainVertexData;
+    virtual void GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal,
+                                      bool bColor, bool bTex, CVQTerrainContext& ctx, CVQVector3& vMin,
+                                      CVQVector3& vMax) const;
+
+protected:
+    // When bit 7 is set, recomputes the bounds (world units) and cleans the
+    // bit; in every case returns them through fMin and fMax.
+    virtual void UpdateBounds(float& fMin, float& fMax, CVQTerrainContext* ctx);
+
+public:
+    // When bit 7 is set: a leaf takes the extremes of its converted corner
+    // heights, an inner node those of its children; then bit 7 is cleaned.
+    virtual void UpdateBounds(CVQTerrainContext* ctx);
+    // Leaves of the subtree (a leaf counts 1).
+    using CVQTerrainQuadNode::CountLeaves;
+    virtual int CountLeaves() const;
+
+protected:
+    // Links a pooled node into empty slot i; false when the slot is taken.
+    virtual bool NewChild(int i);
+    // Gives every child (and its subtree) back to the pool; the node takes
+    // the children's average height and colour (truncated). Marks 0x4F.
+    virtual void DeleteChildren();
+
+public:
+    // --- colour arithmetic, channel by channel -------------------------
+    static unsigned int ColorMin(unsigned int a, unsigned int b);
+    static unsigned int ColorMax(unsigned int a, unsigned int b);
+    // Reverses the byte order (old files store the channels mirrored).
+    static unsigned int MirrorColorComponents(unsigned int c);
+    // Modulation: floor(a * b / 255) per channel.
+    unsigned int MultColors2(unsigned int a, unsigned int b) const;
+    unsigned int MultColors3(unsigned int a, unsigned int b, unsigned int c) const;
+    // Averages in single precision; for some sums of three or four channels
+    // the float result is one below the exact floor, and that is the
+    // definition (files and meshes depend on it).
+    static unsigned int ComputeAverageColor2(unsigned int a, unsigned int b);
+    static unsigned int ComputeAverageColor3(unsigned int a, unsigned int b, unsigned int c);
+    static unsigned int ComputeAverageColor4(unsigned int a, unsigned int b, unsigned int c, unsigned int d);
+
+    // --- pools ------------------------------------------------------------
+    // A node from the pool, re-initialised. Never null: the pool grows.
+    static CVQTerrainConstructQuadNode* NewNode();
+    // Gives a node back (after Destroy). False, and nothing changes, for a
+    // node that did not come from the pool or is not handed out.
+    static bool DeleteNode(CVQTerrainConstructQuadNode* pNode);
+    // An empty degeneration list from the pool.
+    static std::vector<_sVQTerrainDegeneratedCellInfo*>* NewDegenInfo();
+    // Gives back every record of the list, in order, then the list.
+    static void DeleteDegenInfo(std::vector<_sVQTerrainDegeneratedCellInfo*>* pList);
+    // A pooled copy of source.
+    static _sVQTerrainDegeneratedCellInfo* NewDegenInfoNode(_sVQTerrainDegeneratedCellInfo& source);
+    static void DeleteDegenInfoNode(_sVQTerrainDegeneratedCellInfo* pRecord);
+
+    // Pool sizes and growth steps (objects).
+    static int m_nPoolInitialSize;             // 16384 nodes
+    static int m_nPoolSizeIncrement;           // 2048
+    static int m_nDegenPoolInitialSize;        // 4096 lists
+    static int m_nDegenPoolSizeIncrement;      // 4096
+    static int m_nDegenNodePoolInitialSize;    // 16384 records
+    static int m_nDegenNodePoolSizeIncrement;  // 2048
+
+    // Read-only views for diagnostics and tests.
+    static int GetPoolSize() { return m_nPoolSize; }
+    static int GetDegenVPoolSize() { return m_nDegenVPoolSize; }
+    static int GetDegenNPoolSize() { return m_nDegenNPoolSize; }
+    // Slot of a node handed out by the pool, -1 otherwise.
+    static int GetPoolSlot(const CVQTerrainConstructQuadNode* pNode);
+
+    // Degeneration ring of this node; null when the cell is not degenerated.
+    std::vector<_sVQTerrainDegeneratedCellInfo*>* GetDegenerationInfo() { return m_aDegenerationInfo; }
+    // Appends a pooled copy of a record to the ring (creating the ring).
+    void AppendDegenerationInfo(_sVQTerrainDegeneratedCellInfo& info);
+    // Drops the ring and gives its records back.
+    void ClearDegenertionInfo();
+
+    unsigned int GetColor() const { return m_nColor; }
+    unsigned int GetUserColor(int nCorner) const { return m_aUserColor[nCorner & 3]; }
+    _sVQTerrainDegeneratedCellInfo& GetCenterVertex() { return m_sCenterVertex; }
+
+private:
+    friend class CVQTerrainConstructQuadNodeFactory;
+
+    // Creates missing children with this node's height and colour, dirty
+    // bounds, and user colours interpolated bilinearly from its corners.
+    void CreateMissingChildren();
+    // Child i's rectangle inside rect, split at (xMid, yMid).
+    static _svqCellRect ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid);
+    CVQTerrainConstructQuadNode* Child(int i) const
+    {
+        return static_cast<CVQTerrainConstructQuadNode*>(GetChild(i));
+    }
+
+    static void InitFactory();
+    static void DestroyFactory();
+    static int GetFreeSlot();
+    static void ReserveSlot(int s);
+    static void FreeSlot(int s);
+    static void IncreasePoolSize(int n);
+    static void PrintInstances();
+    static int GetFreeDegenVSlot();
+    static void ReserveDegenVSlot(int s);
+    static void FreeDegenVSlot(int s);
+    static void IncreaseDegenVPoolSize(int n);
+    static int GetFreeDegenNSlot();
+    static void ReserveDegenNSlot(int s);
+    static void FreeDegenNSlot(int s);
+    static void IncreaseDegenNPoolSize(int n);
+
+protected:
+    short m_nHeight;                     // raw height units
+    unsigned int m_nColor;
+    unsigned short m_nDegeneratedCorners;  // bit k: corner k on a degenerated vertex
+    unsigned short m_aSideDegeneration[4];  // extra ring vertices per side: bottom, right, top, left
+    float m_fCornerHeight[4];            // raw height units
+    float m_fCornerNormalX[4];
+    float m_fCornerNormalY[4];
+    float m_fCornerNormalZ[4];
+    unsigned int m_aCornerColor[4];
+    unsigned int m_aUserColor[4];
+    float m_fCornerTexU[4];
+    float m_fCornerTexV[4];
+    _sVQTerrainDegeneratedCellInfo m_sCenterVertex;
+    std::vector<_sVQTerrainDegeneratedCellInfo*>* m_aDegenerationInfo;  // owned; null when not degenerated
+
+private:
+    static CVQTerrainConstructQuadNode** m_pNodePool;
+    static int m_nPoolSize;
+    static unsigned int* m_unUsageField;  // bit s: slot s handed out; (size / 32) + 1 words
+    static std::map<CVQTerrainConstructQuadNode*, int> m_oMapInstances;
+
+    static std::vector<_sVQTerrainDegeneratedCellInfo*>** m_pDegenVPool;
+    static int m_nDegenVPoolSize;
+    static unsigned int* m_unDegenVUsageField;
+    static std::map<std::vector<_sVQTerrainDegeneratedCellInfo*>*, int> m_oMapDegenVInstances;
+
+    static _sVQTerrainDegeneratedCellInfo** m_pDegenNodePool;
+    static int m_nDegenNPoolSize;
+    static unsigned int* m_unDegenNUsageField;
+    static std::map<_sVQTerrainDegeneratedCellInfo*, int> m_oMapDegenNInstances;
+};
+
+#endif

@@ -1,0 +1,169 @@
+#ifndef VQ_TERRAIN_PATCH_H
+#define VQ_TERRAIN_PATCH_H
+
+#include "Common/VQPlatform.h"
+#include "GameComponents/Terrain/vqTerrainQuadnode.h"
+
+class CVQTerrainConstructQuadNode;
+class CVQTerrainPen;
+
+// One square patch of the terrain grid: a leaf of the patch tree.
+//
+// A patch carries what is stored per patch (two texture layers, a tiling
+// count, a patch colour, flags, its place in the grid) and owns the root of
+// its construction quadtree, to which it forwards every read and write of
+// heights (raw units) and colours at world points. Its rectangle (world
+// units) is its square; its vertical bounds come from the construction root.
+// The construction root is not one of the patch's child slots: every patch is
+// a leaf of the patch tree.
+//
+// Without a construction root (Init never ran, or the pool could not give a
+// node) reads answer as for a point outside the patch and writes do nothing.
+class VQ_API CVQTerrainPatch : public CVQTerrainQuadNode {
+public:
+    CVQTerrainPatch();
+    // Copies every field as it is; the construction root is shared, not
+    // duplicated, so only one of the two may be destroyed with it.
+    CVQTerrainPatch(const CVQTerrainPatch& other);
+    CVQTerrainPatch& operator=(const CVQTerrainPatch& other);
+    // Gives the construction tree back to the pool.
+    virtual ~CVQTerrainPatch();
+
+    // --- overrides of the tree node ------------------------------------
+    void Serialize(CVQDataStream& stream) override;
+    // The construction root follows one generation deeper.
+    void SetGeneration(int nGeneration) override;
+    // With bRecursive the construction root covers the same square.
+    void SetBoundingBox(float fMinX, float fMinY, float fMaxX, float fMaxY, bool bRecursive) override;
+    // The construction tree's nodes plus the patch itself.
+    int CountNodes(int n) const override;
+    // The construction tree's leaves (the patch alone counts 1 without one).
+    int CountLeaves(int n) const override;
+    eVQTerrainNodeType GetNodeType() const override;  // vqTerr_NType_Patch
+    eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
+    bool Save(CFileIO& file) override;
+    void Export(CFileIO& file) override;
+    // When bit 7 is set, takes the construction root's bounds.
+    void UpdateBounds() override;
+    // Broadcasts continue into the construction tree.
+    void BroadcastDirty(int n) override;
+    void BroadcastClean(int n) override;
+    void BroadcastMultipleDirty(unsigned int m) override;
+    void BroadcastMultipleClean(unsigned int m) override;
+    // Appends this patch when any (OR) / all (AND) of the bits of m are set.
+    void GetDirtyPatches_OR(std::vector<CVQTerrainPatch*>& list, unsigned int m) override;
+    void GetDirtyPatches_AND(std::vector<CVQTerrainPatch*>& list, unsigned int m) override;
+    // Hands the rectangle to the construction tree when it touches the patch.
+    using CVQTerrainQuadNode::SetUserColor;
+    void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor, unsigned int nExtra,
+                      eUserColorOperator eOp) override;
+    void GetTrianglesInRect(const CVQVector2& v0, const CVQVector2& v1, const CVQVector2& v2, const CVQVector2& vMin,
+                            const CVQVector2& vMax, std::vector<_sVQGeomUtilTriangle>& triangles) override;
+    void GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal, bool bColor,
+                              bool bTex, CVQVector3& vMin, CVQVector3& vMax) const override;
+    bool CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxMin, const CVQVector3& vBoxMax, unsigned int flags,
+                      bool bRecurse) override;
+    bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax, CVQVector3& hit,
+                                   bool& found, float& dist) const override;
+    void GetMaxHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
+                                 float& height) override;
+    void GetMinHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
+                                 float& height) override;
+    void SampleUndoProps(CVQTerrainUndoInfo& info) override;
+    void ApplyUndoProps(CVQTerrainUndoInfo& info) override;
+    bool ComputeMeshContextIds(CVQTerrainContext& ctx) override;
+    void ValidateMeshContextIds(CVQTerrainContext& ctx) override;
+    void BroadcastMeshContextIds(int nId) override;
+    void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
+                             bool bMeshesRebuilt) override;
+    // Cached counts of the construction tree, recomputed while bit 3 / bit 2
+    // is set. The vertex count always counts both edges; the flags are not read.
+    int CountTriangles() override;
+    int CountVertices(bool bLeftEdge, bool bTopEdge) override;
+
+    // --- the patch's own operations ------------------------------------
+
+    // Takes the context (not owned), resets textures to (-3, -1), tiles to 1,
+    // flags to 0, and takes a construction root from the pool.
+    virtual void Init(CVQTerrainContext* ctx);
+    // Gives the construction tree back to the pool.
+    virtual void Destroy();
+    // Column and row in the patch grid.
+    virtual void SetPatchLocation(int x, int y);
+    // Texture repeats across the patch; marks bit 5.
+    virtual void SetTiles(int nTiles);
+    // Layer 0 or 1; the index is kept as a 16-bit value (truncated). Other
+    // layers are ignored. Marks bit 9 when stored.
+    virtual void SetTextureIndex(int nLayer, int nIndex);
+    // Colour of the whole patch for mesh assembly; marks bit 5. The second
+    // argument is not used.
+    virtual void SetPatchColor(unsigned int nColor, unsigned int nUnused);
+    virtual void SetPatchFlags(unsigned int nMask);    // OR in
+    virtual void ResetPatchFlags(unsigned int nMask);  // clear
+    virtual void GetPatchXY(int& x, int& y);
+    virtual int GetTiles() const;
+    // The stored index, sign-extended, for layer 0 or 1; -1 for other layers.
+    virtual int GetTextureIndex(int nLayer) const;
+    // For a point in the patch (borders included): both indices and the number
+    // of layers (1 when layer 1 is negative, else 2). 0 outside, outputs untouched.
+    virtual int GetTextures(float fX, float fY, int& nTex0, int& nTex1) const;
+    virtual unsigned int GetPatchFlags();
+
+    // Edits forwarded to the construction tree, down to the context's cell
+    // limit. rect: the patch's cell rectangle with inclusive bounds.
+    virtual void SetHeight(const CVQTerrainPen& pen, const _svqCellRect& rect);
+    virtual void SetHeight(float fX, float fY, short nHeight);  // world units, raw height
+    virtual void SetColor(float fX, float fY, unsigned int nColor);
+    // Raw height at a world point; -1 outside the patch.
+    virtual short GetHeight(float fX, float fY) const;
+    // Colour at a world point; 0 outside the patch.
+    virtual unsigned int GetColor(float fX, float fY) const;
+    // Merges the construction tree where children agree.
+    virtual void Flatten();
+
+    // Vertex passes and patch-level geometric queries; filled with their
+    // subsystems.
+    virtual void SetCornerHeightsPass(CVQTerrainPatch** pNeighbours, unsigned int nMissing,
+                                      _svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
+                                      int nPass);
+    virtual float GetRealHeight(float fX, float fY);
+    virtual void GetNormal(float fX, float fY, CVQVector3& n);
+    virtual void GetInterpolatedNormal(float fX, float fY, CVQVector3& n);
+    virtual void GetBounds(CVQVector3& vMin, CVQVector3& vMax);
+    virtual void GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles) const;
+
+    // Quadrant of a point, numbered like children, by half-open intervals
+    // [min, mid) and [mid, max); -1 outside and on the upper edges.
+    virtual int GetQuadrant(float fX, float fY) const;
+
+    virtual bool DoesHitCube(const CVQVector3& a, const CVQVector3& b);
+    virtual bool DoesHit(const CVQVector3& a, const CVQVector3& b);
+    virtual bool GetHitpoint(const CVQVector3& a, const CVQVector3& b, CVQVector3& hit, float& dist, bool bNearest);
+    virtual bool CheckDirtyIntersection(const CVQMatrix44& m, float fX, float fY, int nWidth, int nHeight);
+
+    // --- non-virtual ---------------------------------------------------
+    void SetPatchIndex(int nIndex);  // row * patches per row + column
+    int GetPatchIndex() const;
+    CVQTerrainConstructQuadNode* GetRoot() const { return m_pRoot; }
+    CVQTerrainContext* GetContext() const { return m_pContext; }
+
+protected:
+    // The construction leaf at a point of this patch or of one of its eight
+    // neighbours. pNeighbours[0..7] are the patches at (column, row) offsets
+    // (-1,-1), (0,-1), (+1,-1), (-1,0), (+1,0), (-1,+1), (0,+1), (+1,+1); bit i
+    // of nMissing marks neighbour i absent. Both borders of the patch belong
+    // to the patch itself. Null for an absent neighbour.
+    CVQTerrainConstructQuadNode* GetLeaf(CVQTerrainPatch** pNeighbours, float fX, float fY, unsigned int nMissing);
+
+    CVQTerrainContext* m_pContext;         // not owned
+    CVQTerrainConstructQuadNode* m_pRoot;  // owned (pooled)
+    short m_aTextureIndex[2];              // layer 0 and 1; negative: no texture
+    int m_nTiles;
+    unsigned int m_unPatchColor;
+    unsigned int m_unPatchFlags;           // VQ_TERRAIN_PATCH_* and custom bits
+    int m_nPatchIndex;
+    int m_nPatchX;
+    int m_nPatchY;
+};
+
+#endif

@@ -1,0 +1,332 @@
+#include "GameComponents/Terrain/vqTerrainQuadnode.h"
+
+#include "Common/VQAssert.h"
+
+#define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainQuadnode"
+
+CVQTerrainQuadNode::CVQTerrainQuadNode()
+    : m_fMinZ(0.0f), m_fMaxZ(0.0f), m_pParent(nullptr), m_nMeshContextId(-1), m_nVertexCount(0),
+      m_nTriangleCount(0), m_unDirtyFlags(0)
+{
+}
+
+CVQTerrainQuadNode::CVQTerrainQuadNode(const CVQTerrainQuadNode& other) : CVQGeomStructQuadNode(other)
+{
+    m_fMinZ = other.m_fMinZ;
+    m_fMaxZ = other.m_fMaxZ;
+    m_pParent = other.m_pParent;
+    m_nMeshContextId = other.m_nMeshContextId;
+    m_nVertexCount = other.m_nVertexCount;
+    m_nTriangleCount = other.m_nTriangleCount;
+    m_unDirtyFlags = other.m_unDirtyFlags;
+}
+
+CVQTerrainQuadNode& CVQTerrainQuadNode::operator=(const CVQTerrainQuadNode& other)
+{
+    CVQGeomStructQuadNode::operator=(other);
+    m_fMinZ = other.m_fMinZ;
+    m_fMaxZ = other.m_fMaxZ;
+    m_pParent = other.m_pParent;
+    m_nMeshContextId = other.m_nMeshContextId;
+    m_nVertexCount = other.m_nVertexCount;
+    m_nTriangleCount = other.m_nTriangleCount;
+    m_unDirtyFlags = other.m_unDirtyFlags;
+    return *this;
+}
+
+CVQTerrainQuadNode::~CVQTerrainQuadNode() {}
+
+void CVQTerrainQuadNode::Serialize(CVQDataStream& stream)
+{
+    CVQGeomStructQuadNode::Serialize(stream);
+}
+
+CVQGeomStructQuadNode* CVQTerrainQuadNode::RemoveChild(int i)
+{
+    CVQGeomStructQuadNode* pChild = CVQGeomStructQuadNode::RemoveChild(i);
+    // Every child of a terrain node is a terrain node: only the terrain
+    // AddChild links children into this tree.
+    if (pChild)
+        static_cast<CVQTerrainQuadNode*>(pChild)->SetParent(nullptr);
+    return pChild;
+}
+
+eVQTerrainNodeType CVQTerrainQuadNode::GetNodeType() const { return vqTerr_NType_QuadNode; }
+
+eVQTerrainError CVQTerrainQuadNode::Load(CFileIO&, short, short) { return vqTerr_Err_None; }
+
+bool CVQTerrainQuadNode::Save(CFileIO&) { return true; }
+
+void CVQTerrainQuadNode::Export(CFileIO&) {}
+
+void CVQTerrainQuadNode::UpdateBounds()
+{
+    if (!GetDirty(VQ_TERRAIN_DIRTY_BOUNDS))
+        return;
+    SetClean(VQ_TERRAIN_DIRTY_BOUNDS);
+    if (IsLeaf()) {
+        m_fMinZ = m_fMaxZ = 0.0f;
+        return;
+    }
+    bool bFirst = true;
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i));
+        if (pChild) {
+            pChild->UpdateBounds();
+            const float fMin = pChild->GetMinZ();
+            const float fMax = pChild->GetMaxZ();
+            if (bFirst || fMin < m_fMinZ)
+                m_fMinZ = fMin;
+            if (bFirst || fMax > m_fMaxZ)
+                m_fMaxZ = fMax;
+            bFirst = false;
+        }
+        VQ_ASSERT_MSG(m_fMinZ > -VQ_TERRAIN_BOUNDS_LIMIT, "m_fMinZ > -1000000.0f");
+        VQ_ASSERT_MSG(m_fMaxZ < VQ_TERRAIN_BOUNDS_LIMIT, "m_fMaxZ < 1000000.0f");
+    }
+}
+
+float CVQTerrainQuadNode::GetMinZ() const { return m_fMinZ; }
+
+float CVQTerrainQuadNode::GetMaxZ() const { return m_fMaxZ; }
+
+bool CVQTerrainQuadNode::AddChild(int i, CVQTerrainQuadNode* pOther)
+{
+    VQ_ASSERT(pOther != NULL);
+    const bool bAdded = CVQGeomStructQuadNode::AddChild(i, pOther);
+    if (bAdded)
+        pOther->SetParent(this);
+    return bAdded;
+}
+
+void CVQTerrainQuadNode::SetDirty(int n)
+{
+    const unsigned int bit = VQ_TERRAIN_DIRTY_BIT(n);
+    // An ancestor of a node with the bit has it already: stop there.
+    if (m_pParent && !(m_unDirtyFlags & bit))
+        m_pParent->SetDirty(n);
+    m_unDirtyFlags |= bit;
+}
+
+void CVQTerrainQuadNode::SetClean(int n) { m_unDirtyFlags &= ~VQ_TERRAIN_DIRTY_BIT(n); }
+
+bool CVQTerrainQuadNode::GetDirty(int n) const { return (m_unDirtyFlags & VQ_TERRAIN_DIRTY_BIT(n)) != 0; }
+
+void CVQTerrainQuadNode::SetMultipleDirty(unsigned int m)
+{
+    if (m_pParent && (m_unDirtyFlags & m) != m)
+        m_pParent->SetMultipleDirty(m);
+    m_unDirtyFlags |= m;
+}
+
+void CVQTerrainQuadNode::SetMultipleClean(unsigned int m) { m_unDirtyFlags &= ~m; }
+
+void CVQTerrainQuadNode::SetClean_Upward(int n)
+{
+    // The ancestors lose the bit even if a sibling still carries it: the
+    // caller has dealt with the whole subtree it stands for.
+    if (m_pParent && (m_unDirtyFlags & VQ_TERRAIN_DIRTY_BIT(n)))
+        m_pParent->SetClean_Upward(n);
+    SetClean(n);
+}
+
+void CVQTerrainQuadNode::SetMultipleClean_Upward(unsigned int m)
+{
+    if (m_pParent && (m_unDirtyFlags & m))
+        m_pParent->SetMultipleClean_Upward(m);
+    SetMultipleClean(m);
+}
+
+void CVQTerrainQuadNode::BroadcastDirty(int n)
+{
+    m_unDirtyFlags |= VQ_TERRAIN_DIRTY_BIT(n);
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->BroadcastDirty(n);
+}
+
+void CVQTerrainQuadNode::BroadcastClean(int n)
+{
+    SetClean(n);
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->BroadcastClean(n);
+}
+
+void CVQTerrainQuadNode::BroadcastMultipleDirty(unsigned int m)
+{
+    m_unDirtyFlags |= m;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->BroadcastMultipleDirty(m);
+}
+
+void CVQTerrainQuadNode::BroadcastMultipleClean(unsigned int m)
+{
+    SetMultipleClean(m);
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->BroadcastMultipleClean(m);
+}
+
+void CVQTerrainQuadNode::GetDirtyPatches_OR(std::vector<CVQTerrainPatch*>& list, unsigned int m)
+{
+    if (!(m_unDirtyFlags & m))
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->GetDirtyPatches_OR(list, m);
+}
+
+void CVQTerrainQuadNode::GetDirtyPatches_AND(std::vector<CVQTerrainPatch*>& list, unsigned int m)
+{
+    if ((m_unDirtyFlags & m) != m)
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->GetDirtyPatches_AND(list, m);
+}
+
+void CVQTerrainQuadNode::SetUserColor(float, float, float, float, unsigned int, _svqVertexColorInfo*,
+                                      eUserColorOperator)
+{
+    VQ_ASSERT_FAIL("\"PURE VIRTUAL\" == \"FUNCTION CALL\"");
+}
+
+void CVQTerrainQuadNode::SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
+                                      unsigned int nExtra, eUserColorOperator eOp)
+{
+    if (!Intersects(fX0, fY0, fX1, fY1))
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->SetUserColor(fX0, fY0, fX1, fY1, nColor, nExtra, eOp);
+}
+
+void CVQTerrainQuadNode::GetTrianglesInRect(const CVQVector2&, const CVQVector2&, const CVQVector2&,
+                                            const CVQVector2&, const CVQVector2&,
+                                            std::vector<_sVQGeomUtilTriangle>&)
+{
+}
+
+void CVQTerrainQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex*, int, bool, bool, bool, bool, CVQVector3&,
+                                              CVQVector3&) const
+{
+}
+
+void CVQTerrainQuadNode::EnumerateVisiblePatches(std::vector<CVQTerrainPatch*>&, const CVQMatrix44&,
+                                                 const CVQVector3&, const CVQVector3&, unsigned int, bool)
+{
+}
+
+void CVQTerrainQuadNode::EnumerateClickedPatches(std::vector<CVQTerrainPatch*>&, CVQMatrix44&, CVQVector3&,
+                                                 CVQVector3&, CVQVector4&, CVQVector4&)
+{
+}
+
+bool CVQTerrainQuadNode::CheckVisible(const CVQMatrix44&, const CVQVector3&, const CVQVector3&, unsigned int, bool)
+{
+    return false;
+}
+
+bool CVQTerrainQuadNode::GetPatchIntersectionPoint(CVQVector3, CVQVector3, CVQVector3, CVQVector3, CVQVector3&,
+                                                   bool&, float&) const
+{
+    return false;
+}
+
+void CVQTerrainQuadNode::GetMaxHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2, CVQVector2, bool&, float&) {}
+
+void CVQTerrainQuadNode::GetMinHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2, CVQVector2, bool&, float&) {}
+
+void CVQTerrainQuadNode::SampleUndoProps(CVQTerrainUndoInfo&)
+{
+    VQ_ASSERT_FAIL("\"Pure virtual function\" == \"called\"");
+}
+
+void CVQTerrainQuadNode::ApplyUndoProps(CVQTerrainUndoInfo&)
+{
+    VQ_ASSERT_FAIL("\"Pure virtual function\" == \"called\"");
+}
+
+bool CVQTerrainQuadNode::ComputeMeshContextIds(CVQTerrainContext&) { return false; }
+
+void CVQTerrainQuadNode::ValidateMeshContextIds(CVQTerrainContext&) {}
+
+void CVQTerrainQuadNode::BroadcastMeshContextIds(int nId)
+{
+    m_nMeshContextId = nId;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            pChild->BroadcastMeshContextIds(nId);
+}
+
+void CVQTerrainQuadNode::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh*, bool, bool) {}
+
+int CVQTerrainQuadNode::CountTriangles()
+{
+    if (GetDirty(VQ_TERRAIN_DIRTY_TRIANGLECOUNT)) {
+        int n = 0;
+        for (int i = 0; i < 4; ++i)
+            if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+                n += pChild->CountTriangles();
+        m_nTriangleCount = n;
+        SetClean(VQ_TERRAIN_DIRTY_TRIANGLECOUNT);
+    }
+    return m_nTriangleCount;
+}
+
+int CVQTerrainQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
+{
+    if (GetDirty(VQ_TERRAIN_DIRTY_VERTEXCOUNT)) {
+        int n = 0;
+        for (int i = 0; i < 4; ++i)
+            if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+                n += pChild->CountVertices(bLeftEdge, bTopEdge);
+        m_nVertexCount = n;
+        SetClean(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
+    }
+    return m_nVertexCount;
+}
+
+int CVQTerrainQuadNode::CountNodesOfType(eVQTerrainNodeType eType, int n)
+{
+    if (GetNodeType() == eType)
+        ++n;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            n = pChild->CountNodesOfType(eType, n);
+    return n;
+}
+
+void CVQTerrainQuadNode::GetTabs(int n, char* buf)
+{
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+        buf[k++] = '|';
+        buf[k++] = ' ';
+        buf[k++] = ' ';
+    }
+    buf[k] = '\0';
+}
+
+void CVQTerrainQuadNode::SetParent(CVQTerrainQuadNode* pParent) { m_pParent = pParent; }
+
+unsigned int CVQTerrainQuadNode::InterpolateColor2(unsigned int a, unsigned int b)
+{
+    // Halving each channel before adding keeps the sum inside its byte; the
+    // dropped low bits add one back when both were odd:
+    // (a + b) / 2 == a/2 + b/2 + (a & b & 1).
+    const unsigned int low = 0x01010101u;
+    return ((a >> 1) & 0x7F7F7F7Fu) + ((b >> 1) & 0x7F7F7F7Fu) + (a & b & low);
+}
+
+unsigned int CVQTerrainQuadNode::InterpolateColor4(unsigned int a, unsigned int b, unsigned int c, unsigned int d)
+{
+    // A sum of four bytes needs ten bits: add the even and the odd channels in
+    // separate 16-bit lanes, then divide each lane by four.
+    const unsigned int even = 0x00FF00FFu;
+    const unsigned int sumEven = (a & even) + (b & even) + (c & even) + (d & even);
+    const unsigned int sumOdd = ((a >> 8) & even) + ((b >> 8) & even) + ((c >> 8) & even) + ((d >> 8) & even);
+    return ((sumEven >> 2) & even) | (((sumOdd >> 2) & even) << 8);
+}

@@ -1,0 +1,159 @@
+#ifndef VQ_TERRAIN_QUADNODE_H
+#define VQ_TERRAIN_QUADNODE_H
+
+#include "Common/VQPlatform.h"
+#include "GameComponents/Terrain/vqTerrainStructures.h"
+#include "MathLib/VQGeomStructQuadNode.h"
+#include "MathLib/VQVector2.h"
+#include "MathLib/VQVector3.h"
+#include "MathLib/VQVector4.h"
+
+#include <vector>
+
+class CFileIO;
+class CVQDataStream;
+class CVQMatrix44;
+class CVQTerrainContext;
+class CVQTerrainMesh;
+class CVQTerrainPatch;
+class CVQTerrainUndoInfo;
+struct _sVQGeomUtilTriangle;
+
+// Common base of every node of the terrain's two trees: the patch tree (inner
+// nodes of this class, patches as leaves) and the construction tree below each
+// patch.
+//
+// It adds to the geometric quadtree node the subtree's vertical bounds (world
+// units), a parent link, a mesh slot, cached vertex and triangle counts, and a
+// 32-bit dirty mask (bits in vqTerrainStructures.h) kept consistent with the
+// ancestors:
+//
+//   a bit set in a node is set in every ancestor.
+//
+// SetDirty walks upward and stops at the first ancestor that already has the
+// bit; the dirty-patch queries prune subtrees whose root lacks it. Broadcasts
+// walk downward and never upward.
+//
+// A node does not own its parent or its children; the terrain visual owns the
+// patch tree, a patch owns its construction root, a construction node its
+// children.
+class VQ_API CVQTerrainQuadNode : public CVQGeomStructQuadNode {
+public:
+    CVQTerrainQuadNode();
+    // Copies the base part and every field as it is, parent link included.
+    CVQTerrainQuadNode(const CVQTerrainQuadNode& other);
+    CVQTerrainQuadNode& operator=(const CVQTerrainQuadNode& other);
+    virtual ~CVQTerrainQuadNode();
+
+    void Serialize(CVQDataStream& stream) override;
+    // Unlinks child i and clears its parent link; the child is not destroyed.
+    CVQGeomStructQuadNode* RemoveChild(int i) override;
+
+    virtual eVQTerrainNodeType GetNodeType() const;
+    // File records of the tree; filled with the terrain file format.
+    virtual eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor);
+    virtual bool Save(CFileIO& file);
+    // Writes nothing.
+    virtual void Export(CFileIO& file);
+
+    // When bit 7 is set: recomputes m_fMinZ/m_fMaxZ from the children (a plain
+    // leaf gets 0.0, 0.0) and cleans the bit.
+    virtual void UpdateBounds();
+    // Lowest / highest world height of the subtree's surface.
+    virtual float GetMinZ() const;
+    virtual float GetMaxZ() const;
+
+    // Links pOther into slot i (as the base does) and makes this its parent.
+    // Returns the base's result; a null node is reported.
+    using CVQGeomStructQuadNode::AddChild;
+    virtual bool AddChild(int i, CVQTerrainQuadNode* pOther);
+
+    // Dirty mask. n is a bit number 0..31, m an OR of (1 << n).
+    virtual void SetDirty(int n);                       // here and upward
+    virtual void SetClean(int n);                       // here only
+    virtual bool GetDirty(int n) const;
+    virtual void SetMultipleDirty(unsigned int m);      // here and upward
+    virtual void SetMultipleClean(unsigned int m);      // here only
+    virtual void SetClean_Upward(int n);                // here and upward
+    virtual void SetMultipleClean_Upward(unsigned int m);
+    virtual void BroadcastDirty(int n);                 // here and downward
+    virtual void BroadcastClean(int n);
+    virtual void BroadcastMultipleDirty(unsigned int m);
+    virtual void BroadcastMultipleClean(unsigned int m);
+
+    // Appends the patches of the subtree that carry any (OR) or all (AND) of
+    // the bits of m, in depth-first order.
+    virtual void GetDirtyPatches_OR(std::vector<CVQTerrainPatch*>& list, unsigned int m);
+    virtual void GetDirtyPatches_AND(std::vector<CVQTerrainPatch*>& list, unsigned int m);
+
+    // Construction-tree form; never reached on a plain node (reported).
+    virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
+                              _svqVertexColorInfo* pInfo, eUserColorOperator eOp);
+    // Patch-tree form: hands the closed world rectangle [fX0, fX1] x [fY0, fY1]
+    // down to every child whose rectangle it touches. nExtra is carried, not read.
+    virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
+                              unsigned int nExtra, eUserColorOperator eOp);
+
+    // Tree queries, visibility and mesh dispatch; filled with their subsystems.
+    virtual void GetTrianglesInRect(const CVQVector2& v0, const CVQVector2& v1, const CVQVector2& v2,
+                                    const CVQVector2& vMin, const CVQVector2& vMax,
+                                    std::vector<_sVQGeomUtilTriangle>& triangles);
+    virtual void GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal,
+                                      bool bColor, bool bTex, CVQVector3& vMin, CVQVector3& vMax) const;
+    virtual void EnumerateVisiblePatches(std::vector<CVQTerrainPatch*>& list, const CVQMatrix44& m,
+                                         const CVQVector3& vBoxMin, const CVQVector3& vBoxMax,
+                                         unsigned int mask, bool bRecurse);
+    virtual void EnumerateClickedPatches(std::vector<CVQTerrainPatch*>& list, CVQMatrix44& m, CVQVector3& vBoxMin,
+                                         CVQVector3& vBoxMax, CVQVector4& p0, CVQVector4& p1);
+    virtual bool CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxMin, const CVQVector3& vBoxMax,
+                              unsigned int flags, bool bRecurse);
+    virtual bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax,
+                                           CVQVector3& hit, bool& found, float& dist) const;
+    virtual void GetMaxHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
+                                         float& height);
+    virtual void GetMinHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
+                                         float& height);
+    // Undo records belong to patches and construction nodes; never reached
+    // on a plain node (reported).
+    virtual void SampleUndoProps(CVQTerrainUndoInfo& info);
+    virtual void ApplyUndoProps(CVQTerrainUndoInfo& info);
+    virtual bool ComputeMeshContextIds(CVQTerrainContext& ctx);
+    virtual void ValidateMeshContextIds(CVQTerrainContext& ctx);
+    // Sets the mesh slot of the whole subtree.
+    virtual void BroadcastMeshContextIds(int nId);
+    virtual void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
+                                     bool bMeshesRebuilt);
+    // Cached sums over the children; recomputed while bit 3 (triangles) or
+    // bit 2 (vertices) is set.
+    virtual int CountTriangles();
+    virtual int CountVertices(bool bLeftEdge, bool bTopEdge);
+    // n plus the number of nodes of the subtree (this one included) of the type.
+    virtual int CountNodesOfType(eVQTerrainNodeType eType, int n);
+
+    CVQTerrainQuadNode* GetParent() const { return m_pParent; }
+    int GetMeshContextId() const { return m_nMeshContextId; }
+    unsigned int GetDirtyFlags() const { return m_unDirtyFlags; }
+
+    // Debug text: n times "|  " and a terminating zero; buf holds 3n + 1 bytes.
+    static void GetTabs(int n, char* buf);
+
+protected:
+    // A patch links its construction root below itself without a child slot.
+    friend class CVQTerrainPatch;
+    virtual void SetParent(CVQTerrainQuadNode* pParent);
+
+    // Per-channel truncated mean of two / four colours, without carries
+    // between channels.
+    static unsigned int InterpolateColor2(unsigned int a, unsigned int b);
+    static unsigned int InterpolateColor4(unsigned int a, unsigned int b, unsigned int c, unsigned int d);
+
+    float m_fMinZ;                  // world units
+    float m_fMaxZ;                  // world units
+    CVQTerrainQuadNode* m_pParent;  // not owned; null at a root
+    int m_nMeshContextId;           // context mesh slot, -1 none
+    int m_nVertexCount;             // valid while dirty bit 2 is clear
+    int m_nTriangleCount;           // valid while dirty bit 3 is clear
+    unsigned int m_unDirtyFlags;
+};
+
+#endif
