@@ -905,6 +905,14 @@ int CVQTerrainConstructQuadNode::GetPoolSlot(const CVQTerrainConstructQuadNode* 
     return it->second;
 }
 
+int CVQTerrainConstructQuadNode::CountNodesInUse()
+{
+    int n = 0;
+    for (int w = 0; m_unUsageField && w <= m_nPoolSize / 32; ++w)
+        n += __builtin_popcount(m_unUsageField[w]);
+    return n;
+}
+
 std::vector<_sVQTerrainDegeneratedCellInfo*>* CVQTerrainConstructQuadNode::NewDegenInfo()
 {
     InitFactory();

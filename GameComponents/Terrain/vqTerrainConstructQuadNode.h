@@ -193,6 +193,8 @@ public:
     static int GetDegenNPoolSize() { return m_nDegenNPoolSize; }
     // Slot of a node handed out by the pool, -1 otherwise.
     static int GetPoolSlot(const CVQTerrainConstructQuadNode* pNode);
+    // Nodes handed out and not yet given back.
+    static int CountNodesInUse();
 
     // Degeneration ring of this node; null when the cell is not degenerated.
     std::vector<_sVQTerrainDegeneratedCellInfo*>* GetDegenerationInfo() { return m_aDegenerationInfo; }
