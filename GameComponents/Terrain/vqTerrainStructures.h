@@ -9,9 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// Every enumeration has a fixed int type: values read from files or passed by
+// a host may lie outside the named ones and must still be representable.
+
 // ---------------------------------------------------------------------------
 // Tree node types (also the child tags of the terrain file).
-enum eVQTerrainNodeType {
+enum eVQTerrainNodeType : int {
     vqTerr_NType_None = 0,             // no node: stands for a missing child
     vqTerr_NType_QuadNode = 1,         // inner node of the patch tree
     vqTerr_NType_Patch = 2,            // leaf of the patch tree
@@ -19,7 +22,7 @@ enum eVQTerrainNodeType {
 };
 
 // Results of loading a terrain.
-enum eVQTerrainError {
+enum eVQTerrainError : int {
     vqTerr_Err_None = 0,
     vqTerr_Err_UnknownMagic = 1,
     vqTerr_Err_UnsupportedMagic = 2,
@@ -31,20 +34,20 @@ enum eVQTerrainError {
 };
 
 // Kind of terrain file a visual looks for.
-enum eVQTerrainDataType {
+enum eVQTerrainDataType : int {
     vqTerr_DType_Terrain = 0,  // "<name>.terrain"
     vqTerr_DType_GfTerr = 1,   // "<name>.gfterr", heights editable
 };
 
 // How a user colour combines with the one already at a vertex.
-enum eUserColorOperator {
+enum eUserColorOperator : int {
     UserColorOp_Set = 1,  // replace
     UserColorOp_Max = 2,  // channel-wise maximum
     UserColorOp_Min = 3,  // channel-wise minimum
 };
 
 // Passed through the height and colour queries; nothing reads it.
-enum eForcetype {
+enum eForcetype : int {
     vqForce_None = 0,
     vqForce_Interpolated = 1,
     vqForce_Construction = 2,

@@ -1,7 +1,7 @@
 #include "AssertRecorder.h"
 #include "TerrainTestSupport.h"
 
-#include "GameComponents/Terrain/vqTerrainPen.h"
+#include "GameComponents/Terrain/VQTerrain.h"
 
 #include <gtest/gtest.h>
 
