@@ -63,9 +63,27 @@ void CVQGeomStructQuadNode::GetQuadrantRect(int i, float& fMinX, float& fMinY, f
     fMaxY = (i & 2) ? m_fMaxY : fMidY;
 }
 
+namespace {
+
+// True when pNode is pRoot or lies below it. The tree below pRoot is free of
+// loops because AddChild refuses every link that would close one.
+bool SubtreeContains(const CVQGeomStructQuadNode* pRoot, const CVQGeomStructQuadNode* pNode)
+{
+    if (pRoot == pNode)
+        return true;
+    for (int i = 0; i < 4; ++i) {
+        const CVQGeomStructQuadNode* pChild = pRoot->GetChild(i);
+        if (pChild && SubtreeContains(pChild, pNode))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool CVQGeomStructQuadNode::AddChild(int i, CVQGeomStructQuadNode* pChild)
 {
-    if (i < 0 || i > 3 || !pChild || m_pChildren[i])
+    if (i < 0 || i > 3 || !pChild || m_pChildren[i] || SubtreeContains(pChild, this))
         return false;
     m_pChildren[i] = pChild;
     float x0, y0, x1, y1;

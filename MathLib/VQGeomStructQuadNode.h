@@ -31,7 +31,10 @@ public:
     // Links pChild into quadrant i (0..3): the child gets quadrant i of this
     // rectangle (handed down to its own descendants) and this generation + 1
     // (likewise). False, and nothing changes, when i is out of range, pChild
-    // is null or the slot is taken.
+    // is null, the slot is taken, or pChild is this node or has it among its
+    // descendants (the link would close a loop that every recursive walk
+    // would follow forever). The loop check walks pChild's subtree, as the
+    // rectangle hand-down does anyway.
     virtual bool AddChild(int i, CVQGeomStructQuadNode* pChild);
     // Unlinks child i and returns it (not freed); null for an empty slot or
     // an index out of range.
