@@ -137,8 +137,21 @@ _svqCellRect CVQTerrainConstructQuadNode::ChildRect(const _svqCellRect& rect, in
     return r;
 }
 
+namespace {
+
+int BoundedGeneration(int nGen) { return std::min(nGen, VQ_TERRAIN_MAX_GENERATION); }
+
+// Integer midpoint (a + b + bias) >> 1 without overflow for any int bounds.
+int Midpoint(int a, int b, int bias)
+{
+    return static_cast<int>((static_cast<long long>(a) + b + bias) >> 1);
+}
+
+} // namespace
+
 bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect)
 {
+    nGen = BoundedGeneration(nGen);
     if (!pen.Intersects(rect))
         return false;
 
@@ -169,14 +182,16 @@ bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPe
             SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
             return true;
         }
+        // Splitting takes exclusive upper bounds; one past the inclusive
+        // ones (saturated, so INT_MAX stays representable).
         _svqCellRect exclusive = rect;
-        exclusive.xMax += 1;
-        exclusive.yMax += 1;
+        exclusive.xMax = rect.xMax < INT32_MAX ? rect.xMax + 1 : rect.xMax;
+        exclusive.yMax = rect.yMax < INT32_MAX ? rect.yMax + 1 : rect.yMax;
         Subdivide(nGen, pen, exclusive);
     }
 
-    const int xMid = (rect.xMin + rect.xMax + 1) >> 1;
-    const int yMid = (rect.yMin + rect.yMax + 1) >> 1;
+    const int xMid = Midpoint(rect.xMin, rect.xMax, 1);
+    const int yMid = Midpoint(rect.yMin, rect.yMax, 1);
     for (int i = 0; i < 4; ++i) {
         CVQTerrainConstructQuadNode* pChild = Child(i);
         const _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
@@ -188,6 +203,7 @@ bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPe
 
 bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, float fX, float fY, short nHeight)
 {
+    nGen = BoundedGeneration(nGen);
     if (!IsIn(fX, fY))
         return false;
     if (GetGeneration() < nGen) {
@@ -209,6 +225,7 @@ bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, float fX, float fY
 
 bool CVQTerrainConstructQuadNode::SetColorRecourse(int nGen, float fX, float fY, unsigned int nColor)
 {
+    nGen = BoundedGeneration(nGen);
     if (!IsIn(fX, fY))
         return false;
     if (GetGeneration() < nGen) {
@@ -301,6 +318,7 @@ void CVQTerrainConstructQuadNode::CreateMissingChildren()
 
 bool CVQTerrainConstructQuadNode::Subdivide(int nGen, float fX, float fY)
 {
+    nGen = BoundedGeneration(nGen);
     if (!IsIn(fX, fY))
         return false;
     if (GetGeneration() >= nGen)
@@ -325,6 +343,7 @@ bool CVQTerrainConstructQuadNode::Subdivide(int nGen, float fX, float fY)
 
 bool CVQTerrainConstructQuadNode::Subdivide(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect)
 {
+    nGen = BoundedGeneration(nGen);
     if (!pen.Intersects(rect))
         return false;
     if (GetGeneration() >= nGen)
@@ -332,8 +351,8 @@ bool CVQTerrainConstructQuadNode::Subdivide(int nGen, const CVQTerrainPen& pen, 
 
     CreateMissingChildren();
 
-    const int xMid = (rect.xMin + rect.xMax) >> 1;
-    const int yMid = (rect.yMin + rect.yMax) >> 1;
+    const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+    const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
     bool bResult = false;
     for (int i = 0; i < 4; ++i) {
         const _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);

@@ -21,7 +21,8 @@ class CVQTerrainPen;
 // Target generation: every recursive setter takes nGen. A node at generation
 // nGen or deeper stores the value itself; a shallower one passes it down,
 // splitting if it is a leaf. The patch passes the context's cell limit, so a
-// tree never grows deeper than that.
+// tree never grows deeper than that; a target beyond
+// VQ_TERRAIN_MAX_GENERATION is taken as that generation.
 //
 // Nodes, degeneration lists and degeneration records come from class-wide
 // pools that exist from library load to unload; never new or delete a node,

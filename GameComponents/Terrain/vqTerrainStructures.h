@@ -77,6 +77,11 @@ enum eForcetype : int {
 #define VQ_TERRAIN_DIRTYMASK_TERRAINLOADED 0x3CCu  // terrain loaded
 #define VQ_TERRAIN_DIRTYMASK_ALL 0x3CFu            // terrain initialised or cells invalidated
 
+// Deepest generation an edit may split a construction tree to. A sane grid
+// lies far above it (256 cells per patch on 64 x 64 patches: generation 15);
+// it bounds the recursion of an edit asked for an absurd target.
+#define VQ_TERRAIN_MAX_GENERATION 30
+
 // A bound at or beyond this many world units is reported as broken.
 #define VQ_TERRAIN_BOUNDS_LIMIT 1000000.0f
 
