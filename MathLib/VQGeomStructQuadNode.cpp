@@ -7,24 +7,6 @@ CVQGeomStructQuadNode::CVQGeomStructQuadNode()
     CVQGeomStructQuadNode::Init();
 }
 
-CVQGeomStructQuadNode::CVQGeomStructQuadNode(const CVQGeomStructQuadNode& other)
-{
-    *this = other;
-}
-
-CVQGeomStructQuadNode& CVQGeomStructQuadNode::operator=(const CVQGeomStructQuadNode& other)
-{
-    for (int i = 0; i < 4; ++i)
-        m_pChildren[i] = other.m_pChildren[i];
-    m_nGeneration = other.m_nGeneration;
-    m_fMinX = other.m_fMinX;
-    m_fMinY = other.m_fMinY;
-    m_fMaxX = other.m_fMaxX;
-    m_fMaxY = other.m_fMaxY;
-    m_pClient = other.m_pClient;
-    return *this;
-}
-
 CVQGeomStructQuadNode::~CVQGeomStructQuadNode() {}
 
 void CVQGeomStructQuadNode::Init()

@@ -18,8 +18,8 @@ class CVQDataStream;
 class VQ_API CVQGeomStructQuadNode {
 public:
     CVQGeomStructQuadNode();
-    CVQGeomStructQuadNode(const CVQGeomStructQuadNode& other);
-    CVQGeomStructQuadNode& operator=(const CVQGeomStructQuadNode& other);
+    CVQGeomStructQuadNode(const CVQGeomStructQuadNode& other) = default;
+    CVQGeomStructQuadNode& operator=(const CVQGeomStructQuadNode& other) = default;
     virtual ~CVQGeomStructQuadNode();
 
     // Forgets children and client (without freeing them) and zeroes the

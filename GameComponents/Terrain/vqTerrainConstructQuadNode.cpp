@@ -20,34 +20,6 @@ CVQTerrainConstructQuadNode::CVQTerrainConstructQuadNode()
     CVQTerrainConstructQuadNode::Init();
 }
 
-CVQTerrainConstructQuadNode::CVQTerrainConstructQuadNode(const CVQTerrainConstructQuadNode& other)
-    : CVQTerrainQuadNode(other)
-{
-    *this = other;
-}
-
-CVQTerrainConstructQuadNode& CVQTerrainConstructQuadNode::operator=(const CVQTerrainConstructQuadNode& other)
-{
-    CVQTerrainQuadNode::operator=(other);
-    m_nHeight = other.m_nHeight;
-    m_nColor = other.m_nColor;
-    m_nDegeneratedCorners = other.m_nDegeneratedCorners;
-    for (int k = 0; k < 4; ++k) {
-        m_aSideDegeneration[k] = other.m_aSideDegeneration[k];
-        m_fCornerHeight[k] = other.m_fCornerHeight[k];
-        m_fCornerNormalX[k] = other.m_fCornerNormalX[k];
-        m_fCornerNormalY[k] = other.m_fCornerNormalY[k];
-        m_fCornerNormalZ[k] = other.m_fCornerNormalZ[k];
-        m_aCornerColor[k] = other.m_aCornerColor[k];
-        m_aUserColor[k] = other.m_aUserColor[k];
-        m_fCornerTexU[k] = other.m_fCornerTexU[k];
-        m_fCornerTexV[k] = other.m_fCornerTexV[k];
-    }
-    m_sCenterVertex = other.m_sCenterVertex;
-    m_aDegenerationInfo = other.m_aDegenerationInfo;
-    return *this;
-}
-
 CVQTerrainConstructQuadNode::~CVQTerrainConstructQuadNode() {}
 
 void CVQTerrainConstructQuadNode::Init()
@@ -201,7 +173,8 @@ bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPe
     return true;
 }
 
-bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, float fX, float fY, short nHeight)
+template <class Store>
+bool CVQTerrainConstructQuadNode::SetAtPointRecourse(int nGen, float fX, float fY, const Store& store)
 {
     nGen = BoundedGeneration(nGen);
     if (!IsIn(fX, fY))
@@ -209,72 +182,64 @@ bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, float fX, float fY
     if (GetGeneration() < nGen) {
         if (IsLeaf())
             Subdivide(nGen, fX, fY);
+        // Every child holding the point takes the value: a point on a shared
+        // border belongs to all of them.
         for (int i = 0; i < 4; ++i) {
             CVQTerrainConstructQuadNode* pChild = Child(i);
             if (pChild && pChild->IsIn(fX, fY))
-                pChild->SetHeightRecourse(nGen, fX, fY, nHeight);
+                pChild->SetAtPointRecourse(nGen, fX, fY, store);
         }
         return true;
     }
     if (IsInner())
         DeleteChildren();
-    m_nHeight = nHeight;
-    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
+    store(*this);
     return true;
+}
+
+bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, float fX, float fY, short nHeight)
+{
+    return SetAtPointRecourse(nGen, fX, fY, [nHeight](CVQTerrainConstructQuadNode& node) {
+        node.m_nHeight = nHeight;
+        node.SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
+    });
 }
 
 bool CVQTerrainConstructQuadNode::SetColorRecourse(int nGen, float fX, float fY, unsigned int nColor)
 {
-    nGen = BoundedGeneration(nGen);
+    return SetAtPointRecourse(nGen, fX, fY, [nColor](CVQTerrainConstructQuadNode& node) {
+        node.m_nColor = nColor;
+        node.SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_COLOR);
+    });
+}
+
+template <class Read>
+bool CVQTerrainConstructQuadNode::GetAtPointRecourse(float fX, float fY, const Read& read) const
+{
     if (!IsIn(fX, fY))
         return false;
-    if (GetGeneration() < nGen) {
-        if (IsLeaf())
-            Subdivide(nGen, fX, fY);
-        for (int i = 0; i < 4; ++i) {
-            CVQTerrainConstructQuadNode* pChild = Child(i);
-            if (pChild && pChild->IsIn(fX, fY))
-                pChild->SetColorRecourse(nGen, fX, fY, nColor);
-        }
+    if (IsLeaf()) {
+        read(*this);
         return true;
     }
-    if (IsInner())
-        DeleteChildren();
-    m_nColor = nColor;
-    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_COLOR);
+    // Every child holding the point answers in turn, so on a shared border
+    // the last one in the order 0..3 decides.
+    for (int i = 0; i < 4; ++i) {
+        const CVQTerrainConstructQuadNode* pChild = Child(i);
+        if (pChild && pChild->IsIn(fX, fY))
+            pChild->GetAtPointRecourse(fX, fY, read);
+    }
     return true;
 }
 
 bool CVQTerrainConstructQuadNode::GetHeightRecourse(float fX, float fY, short& nHeight) const
 {
-    if (!IsIn(fX, fY))
-        return false;
-    if (IsLeaf()) {
-        nHeight = m_nHeight;
-        return true;
-    }
-    for (int i = 0; i < 4; ++i) {
-        const CVQTerrainConstructQuadNode* pChild = Child(i);
-        if (pChild && pChild->IsIn(fX, fY))
-            pChild->GetHeightRecourse(fX, fY, nHeight);
-    }
-    return true;
+    return GetAtPointRecourse(fX, fY, [&nHeight](const CVQTerrainConstructQuadNode& node) { nHeight = node.m_nHeight; });
 }
 
 bool CVQTerrainConstructQuadNode::GetColorRecourse(float fX, float fY, unsigned int& nColor) const
 {
-    if (!IsIn(fX, fY))
-        return false;
-    if (IsLeaf()) {
-        nColor = m_nColor;
-        return true;
-    }
-    for (int i = 0; i < 4; ++i) {
-        const CVQTerrainConstructQuadNode* pChild = Child(i);
-        if (pChild && pChild->IsIn(fX, fY))
-            pChild->GetColorRecourse(fX, fY, nColor);
-    }
-    return true;
+    return GetAtPointRecourse(fX, fY, [&nColor](const CVQTerrainConstructQuadNode& node) { nColor = node.m_nColor; });
 }
 
 // ===========================================================================

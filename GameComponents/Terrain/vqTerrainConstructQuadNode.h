@@ -33,8 +33,8 @@ public:
     CVQTerrainConstructQuadNode();
     // Copies every field, the centre vertex included; the degeneration list
     // pointer is shared, not duplicated.
-    CVQTerrainConstructQuadNode(const CVQTerrainConstructQuadNode& other);
-    CVQTerrainConstructQuadNode& operator=(const CVQTerrainConstructQuadNode& other);
+    CVQTerrainConstructQuadNode(const CVQTerrainConstructQuadNode& other) = default;
+    CVQTerrainConstructQuadNode& operator=(const CVQTerrainConstructQuadNode& other) = default;
     virtual ~CVQTerrainConstructQuadNode();
 
     // Resets every field to its initial value (texture coordinates and the
@@ -214,6 +214,13 @@ private:
     // Creates missing children with this node's height and colour, dirty
     // bounds, and user colours interpolated bilinearly from its corners.
     void CreateMissingChildren();
+    // The walk of the point-form setters and getters: store(node) runs at
+    // every node of the target generation holding the point (after merging
+    // its children), read(node) at every leaf holding it.
+    template <class Store>
+    bool SetAtPointRecourse(int nGen, float fX, float fY, const Store& store);
+    template <class Read>
+    bool GetAtPointRecourse(float fX, float fY, const Read& read) const;
     // Child i's rectangle inside rect, split at (xMid, yMid).
     static _svqCellRect ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid);
     CVQTerrainConstructQuadNode* Child(int i) const

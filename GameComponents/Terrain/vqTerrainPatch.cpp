@@ -14,27 +14,6 @@ CVQTerrainPatch::CVQTerrainPatch()
     m_aTextureIndex[0] = m_aTextureIndex[1] = -1;
 }
 
-CVQTerrainPatch::CVQTerrainPatch(const CVQTerrainPatch& other) : CVQTerrainQuadNode(other)
-{
-    *this = other;
-}
-
-CVQTerrainPatch& CVQTerrainPatch::operator=(const CVQTerrainPatch& other)
-{
-    CVQTerrainQuadNode::operator=(other);
-    m_pContext = other.m_pContext;
-    m_pRoot = other.m_pRoot;
-    m_aTextureIndex[0] = other.m_aTextureIndex[0];
-    m_aTextureIndex[1] = other.m_aTextureIndex[1];
-    m_nTiles = other.m_nTiles;
-    m_unPatchColor = other.m_unPatchColor;
-    m_unPatchFlags = other.m_unPatchFlags;
-    m_nPatchIndex = other.m_nPatchIndex;
-    m_nPatchX = other.m_nPatchX;
-    m_nPatchY = other.m_nPatchY;
-    return *this;
-}
-
 CVQTerrainPatch::~CVQTerrainPatch()
 {
     Destroy();

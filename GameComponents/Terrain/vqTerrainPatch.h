@@ -24,8 +24,8 @@ public:
     CVQTerrainPatch();
     // Copies every field as it is; the construction root is shared, not
     // duplicated, so only one of the two may be destroyed with it.
-    CVQTerrainPatch(const CVQTerrainPatch& other);
-    CVQTerrainPatch& operator=(const CVQTerrainPatch& other);
+    CVQTerrainPatch(const CVQTerrainPatch& other) = default;
+    CVQTerrainPatch& operator=(const CVQTerrainPatch& other) = default;
     // Gives the construction tree back to the pool.
     virtual ~CVQTerrainPatch();
 

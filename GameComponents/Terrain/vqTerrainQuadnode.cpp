@@ -10,30 +10,6 @@ CVQTerrainQuadNode::CVQTerrainQuadNode()
 {
 }
 
-CVQTerrainQuadNode::CVQTerrainQuadNode(const CVQTerrainQuadNode& other) : CVQGeomStructQuadNode(other)
-{
-    m_fMinZ = other.m_fMinZ;
-    m_fMaxZ = other.m_fMaxZ;
-    m_pParent = other.m_pParent;
-    m_nMeshContextId = other.m_nMeshContextId;
-    m_nVertexCount = other.m_nVertexCount;
-    m_nTriangleCount = other.m_nTriangleCount;
-    m_unDirtyFlags = other.m_unDirtyFlags;
-}
-
-CVQTerrainQuadNode& CVQTerrainQuadNode::operator=(const CVQTerrainQuadNode& other)
-{
-    CVQGeomStructQuadNode::operator=(other);
-    m_fMinZ = other.m_fMinZ;
-    m_fMaxZ = other.m_fMaxZ;
-    m_pParent = other.m_pParent;
-    m_nMeshContextId = other.m_nMeshContextId;
-    m_nVertexCount = other.m_nVertexCount;
-    m_nTriangleCount = other.m_nTriangleCount;
-    m_unDirtyFlags = other.m_unDirtyFlags;
-    return *this;
-}
-
 CVQTerrainQuadNode::~CVQTerrainQuadNode() {}
 
 void CVQTerrainQuadNode::Serialize(CVQDataStream& stream)

@@ -41,8 +41,8 @@ class VQ_API CVQTerrainQuadNode : public CVQGeomStructQuadNode {
 public:
     CVQTerrainQuadNode();
     // Copies the base part and every field as it is, parent link included.
-    CVQTerrainQuadNode(const CVQTerrainQuadNode& other);
-    CVQTerrainQuadNode& operator=(const CVQTerrainQuadNode& other);
+    CVQTerrainQuadNode(const CVQTerrainQuadNode& other) = default;
+    CVQTerrainQuadNode& operator=(const CVQTerrainQuadNode& other) = default;
     virtual ~CVQTerrainQuadNode();
 
     void Serialize(CVQDataStream& stream) override;
