@@ -672,69 +672,122 @@ void CVQTerrainConstructQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex*, in
 //
 // Each pool is an array of pre-built objects, a usage bitmap (bit s of word
 // s / 32 set while slot s is handed out; (size / 32) + 1 words) and a table
-// from object to slot. Handing out takes the lowest free slot; a hint at the
-// lowest word that may hold a free bit keeps that scan from restarting at
-// word 0 once the low slots are all taken, and giving back finds the slot
-// through the table, never by walking the pool.
+// from object to slot. Handing out takes the lowest free slot; giving back
+// finds the slot through the table, never by walking the pool.
+//
+// Two summary levels above the usage bitmap keep the search for the lowest
+// free slot short however many nodes are handed out:
+//
+//   level 2:  bit b of word j set  <=>  level-1 word 32j + b is all ones
+//   level 1:  bit b of word j set  <=>  usage word 32j + b is full
+//   usage:    bit b of word j set  <=>  slot 32j + b handed out
+//
+// A search reads one non-full word per level (the level-2 scan covers 32768
+// slots a word: 16 words for half a million nodes). The pointer array and the
+// bitmaps keep spare capacity that doubles, so growing by the fixed step
+// copies them only a logarithmic number of times.
 
 namespace {
 
-int FindFreeSlot(const unsigned int* pField, int nSize, int& nFirstFreeWord)
+inline int LowestZero(unsigned int w) { return __builtin_ctz(~w); }
+
+struct PoolBook {
+    int nCapacity = 0;                // objects the pointer array and bitmap can hold
+    std::vector<unsigned int> aFull;  // level 1
+    std::vector<unsigned int> aFuller;  // level 2
+
+    void Reset()
+    {
+        nCapacity = 0;
+        aFull.clear();
+        aFuller.clear();
+    }
+    // Makes room for nWords usage words; new summary bits are 0 (not full).
+    void Cover(int nWords)
+    {
+        aFull.resize(size_t(nWords / 32 + 1), 0u);
+        aFuller.resize(aFull.size() / 32 + 1, 0u);
+    }
+};
+
+int FindFreeSlot(const unsigned int* pField, int nSize, const PoolBook& book)
 {
     if (!pField)
         return -1;
     const int nWords = nSize / 32 + 1;
-    for (int w = nFirstFreeWord; w < nWords; ++w) {
-        if (pField[w] == 0xFFFFFFFFu)
+    for (size_t j2 = 0; j2 < book.aFuller.size(); ++j2) {
+        if (book.aFuller[j2] == 0xFFFFFFFFu)
             continue;
-        nFirstFreeWord = w;
-        int bit = 0;
-        while (pField[w] & (1u << bit))
-            ++bit;
-        const int s = w * 32 + bit;
+        const size_t j1 = j2 * 32 + size_t(LowestZero(book.aFuller[j2]));
+        if (j1 >= book.aFull.size())
+            return -1;
+        const int w = int(j1 * 32) + LowestZero(book.aFull[j1]);
+        if (w >= nWords)
+            return -1;
+        // Bits past the pool size are never set, so the lowest zero bit of
+        // the last word may lie beyond it: then every slot is taken.
+        const int s = w * 32 + LowestZero(pField[w]);
         return s < nSize ? s : -1;
     }
-    nFirstFreeWord = nWords;
     return -1;
 }
 
-void MarkSlot(unsigned int* pField, int s) { pField[s / 32] |= 1u << (s % 32); }
-
-void UnmarkSlot(unsigned int* pField, int s, int& nFirstFreeWord)
+void MarkSlot(unsigned int* pField, int s, PoolBook& book)
 {
-    pField[s / 32] &= ~(1u << (s % 32));
-    nFirstFreeWord = std::min(nFirstFreeWord, s / 32);
+    const int w = s / 32;
+    pField[w] |= 1u << (s % 32);
+    if (pField[w] != 0xFFFFFFFFu)
+        return;
+    book.aFull[size_t(w / 32)] |= 1u << (w % 32);
+    if (book.aFull[size_t(w / 32)] == 0xFFFFFFFFu)
+        book.aFuller[size_t(w / 1024)] |= 1u << ((w / 32) % 32);
 }
 
-bool SlotInUse(const unsigned int* pField, int s) { return pField && (pField[s / 32] & (1u << (s % 32))) != 0; }
+void UnmarkSlot(unsigned int* pField, int s, PoolBook& book)
+{
+    const int w = s / 32;
+    pField[w] &= ~(1u << (s % 32));
+    book.aFull[size_t(w / 32)] &= ~(1u << (w % 32));
+    book.aFuller[size_t(w / 1024)] &= ~(1u << ((w / 32) % 32));
+}
+
+bool SlotInUse(const unsigned int* pField, int nSize, int s)
+{
+    return pField && s >= 0 && s < nSize && (pField[s / 32] & (1u << (s % 32))) != 0;
+}
 
 // Grows a pool by n objects made by make(); the objects already there keep
 // their slots (and their addresses, handed out or not).
 template <class T, class Make>
-void GrowPool(T**& pPool, unsigned int*& pField, int& nSize, int n, Make make)
+void GrowPool(T**& pPool, unsigned int*& pField, int& nSize, int n, Make make, PoolBook& book)
 {
     if (n <= 0)
         return;
     const int nNewSize = nSize + n;
-    T** pNewPool = new T*[nNewSize];
-    for (int s = 0; s < nSize; ++s)
-        pNewPool[s] = pPool[s];
+    if (nNewSize > book.nCapacity) {
+        const int nCapacity = std::max(nNewSize, 2 * book.nCapacity);
+        T** pNewPool = new T*[size_t(nCapacity)];
+        for (int s = 0; s < nSize; ++s)
+            pNewPool[s] = pPool[s];
+        const int nOldWords = pField ? nSize / 32 + 1 : 0;
+        const int nNewWords = nCapacity / 32 + 1;
+        unsigned int* pNewField = new unsigned int[size_t(nNewWords)];
+        for (int w = 0; w < nNewWords; ++w)
+            pNewField[w] = w < nOldWords ? pField[w] : 0u;
+        delete[] pPool;
+        delete[] pField;
+        pPool = pNewPool;
+        pField = pNewField;
+        book.nCapacity = nCapacity;
+        book.Cover(nNewWords);
+    }
     for (int s = nSize; s < nNewSize; ++s)
-        pNewPool[s] = make();
-    const int nOldWords = pField ? nSize / 32 + 1 : 0;
-    const int nNewWords = nNewSize / 32 + 1;
-    unsigned int* pNewField = new unsigned int[nNewWords];
-    for (int w = 0; w < nNewWords; ++w)
-        pNewField[w] = w < nOldWords ? pField[w] : 0u;
-    delete[] pPool;
-    delete[] pField;
-    pPool = pNewPool;
-    pField = pNewField;
+        pPool[s] = make();
     nSize = nNewSize;
 }
 
 template <class T>
-void FreePool(T**& pPool, unsigned int*& pField, int& nSize)
+void FreePool(T**& pPool, unsigned int*& pField, int& nSize, PoolBook& book)
 {
     for (int s = 0; s < nSize; ++s)
         delete pPool[s];
@@ -743,11 +796,12 @@ void FreePool(T**& pPool, unsigned int*& pField, int& nSize)
     pPool = nullptr;
     pField = nullptr;
     nSize = 0;
+    book.Reset();
 }
 
-int g_nNodeFirstFreeWord = 0;
-int g_nDegenVFirstFreeWord = 0;
-int g_nDegenNFirstFreeWord = 0;
+PoolBook g_oNodeBook;
+PoolBook g_oDegenVBook;
+PoolBook g_oDegenNBook;
 
 } // namespace
 
@@ -791,28 +845,27 @@ void CVQTerrainConstructQuadNode::InitFactory()
     IncreasePoolSize(m_nPoolInitialSize);
     IncreaseDegenVPoolSize(m_nDegenPoolInitialSize);
     IncreaseDegenNPoolSize(m_nDegenNodePoolInitialSize);
-    g_nNodeFirstFreeWord = g_nDegenVFirstFreeWord = g_nDegenNFirstFreeWord = 0;
 }
 
 void CVQTerrainConstructQuadNode::DestroyFactory()
 {
-    FreePool(m_pNodePool, m_unUsageField, m_nPoolSize);
-    FreePool(m_pDegenVPool, m_unDegenVUsageField, m_nDegenVPoolSize);
-    FreePool(m_pDegenNodePool, m_unDegenNUsageField, m_nDegenNPoolSize);
+    FreePool(m_pNodePool, m_unUsageField, m_nPoolSize, g_oNodeBook);
+    FreePool(m_pDegenVPool, m_unDegenVUsageField, m_nDegenVPoolSize, g_oDegenVBook);
+    FreePool(m_pDegenNodePool, m_unDegenNUsageField, m_nDegenNPoolSize, g_oDegenNBook);
     m_oMapInstances.clear();
     m_oMapDegenVInstances.clear();
     m_oMapDegenNInstances.clear();
 }
 
-int CVQTerrainConstructQuadNode::GetFreeSlot() { return FindFreeSlot(m_unUsageField, m_nPoolSize, g_nNodeFirstFreeWord); }
+int CVQTerrainConstructQuadNode::GetFreeSlot() { return FindFreeSlot(m_unUsageField, m_nPoolSize, g_oNodeBook); }
 
-void CVQTerrainConstructQuadNode::ReserveSlot(int s) { MarkSlot(m_unUsageField, s); }
+void CVQTerrainConstructQuadNode::ReserveSlot(int s) { MarkSlot(m_unUsageField, s, g_oNodeBook); }
 
-void CVQTerrainConstructQuadNode::FreeSlot(int s) { UnmarkSlot(m_unUsageField, s, g_nNodeFirstFreeWord); }
+void CVQTerrainConstructQuadNode::FreeSlot(int s) { UnmarkSlot(m_unUsageField, s, g_oNodeBook); }
 
 void CVQTerrainConstructQuadNode::IncreasePoolSize(int n)
 {
-    GrowPool(m_pNodePool, m_unUsageField, m_nPoolSize, n, [] { return new CVQTerrainConstructQuadNode(); });
+    GrowPool(m_pNodePool, m_unUsageField, m_nPoolSize, n, [] { return new CVQTerrainConstructQuadNode(); }, g_oNodeBook);
 }
 
 void CVQTerrainConstructQuadNode::PrintInstances()
@@ -820,38 +873,38 @@ void CVQTerrainConstructQuadNode::PrintInstances()
     // Diagnostics hook: walks the table without output.
     int nInUse = 0;
     for (const auto& entry : m_oMapInstances)
-        nInUse += SlotInUse(m_unUsageField, entry.second) ? 1 : 0;
+        nInUse += SlotInUse(m_unUsageField, m_nPoolSize, entry.second) ? 1 : 0;
     (void)nInUse;
 }
 
 int CVQTerrainConstructQuadNode::GetFreeDegenVSlot()
 {
-    return FindFreeSlot(m_unDegenVUsageField, m_nDegenVPoolSize, g_nDegenVFirstFreeWord);
+    return FindFreeSlot(m_unDegenVUsageField, m_nDegenVPoolSize, g_oDegenVBook);
 }
 
-void CVQTerrainConstructQuadNode::ReserveDegenVSlot(int s) { MarkSlot(m_unDegenVUsageField, s); }
+void CVQTerrainConstructQuadNode::ReserveDegenVSlot(int s) { MarkSlot(m_unDegenVUsageField, s, g_oDegenVBook); }
 
-void CVQTerrainConstructQuadNode::FreeDegenVSlot(int s) { UnmarkSlot(m_unDegenVUsageField, s, g_nDegenVFirstFreeWord); }
+void CVQTerrainConstructQuadNode::FreeDegenVSlot(int s) { UnmarkSlot(m_unDegenVUsageField, s, g_oDegenVBook); }
 
 void CVQTerrainConstructQuadNode::IncreaseDegenVPoolSize(int n)
 {
     GrowPool(m_pDegenVPool, m_unDegenVUsageField, m_nDegenVPoolSize, n,
-             [] { return new std::vector<_sVQTerrainDegeneratedCellInfo*>(); });
+             [] { return new std::vector<_sVQTerrainDegeneratedCellInfo*>(); }, g_oDegenVBook);
 }
 
 int CVQTerrainConstructQuadNode::GetFreeDegenNSlot()
 {
-    return FindFreeSlot(m_unDegenNUsageField, m_nDegenNPoolSize, g_nDegenNFirstFreeWord);
+    return FindFreeSlot(m_unDegenNUsageField, m_nDegenNPoolSize, g_oDegenNBook);
 }
 
-void CVQTerrainConstructQuadNode::ReserveDegenNSlot(int s) { MarkSlot(m_unDegenNUsageField, s); }
+void CVQTerrainConstructQuadNode::ReserveDegenNSlot(int s) { MarkSlot(m_unDegenNUsageField, s, g_oDegenNBook); }
 
-void CVQTerrainConstructQuadNode::FreeDegenNSlot(int s) { UnmarkSlot(m_unDegenNUsageField, s, g_nDegenNFirstFreeWord); }
+void CVQTerrainConstructQuadNode::FreeDegenNSlot(int s) { UnmarkSlot(m_unDegenNUsageField, s, g_oDegenNBook); }
 
 void CVQTerrainConstructQuadNode::IncreaseDegenNPoolSize(int n)
 {
     GrowPool(m_pDegenNodePool, m_unDegenNUsageField, m_nDegenNPoolSize, n,
-             [] { return new _sVQTerrainDegeneratedCellInfo(VQTerrainFreshDegeneratedCellInfo()); });
+             [] { return new _sVQTerrainDegeneratedCellInfo(VQTerrainFreshDegeneratedCellInfo()); }, g_oDegenNBook);
 }
 
 CVQTerrainConstructQuadNode* CVQTerrainConstructQuadNode::NewNode()
@@ -872,7 +925,7 @@ CVQTerrainConstructQuadNode* CVQTerrainConstructQuadNode::NewNode()
 bool CVQTerrainConstructQuadNode::DeleteNode(CVQTerrainConstructQuadNode* pNode)
 {
     auto it = m_oMapInstances.find(pNode);
-    if (it == m_oMapInstances.end() || !SlotInUse(m_unUsageField, it->second)) {
+    if (it == m_oMapInstances.end() || !SlotInUse(m_unUsageField, m_nPoolSize, it->second)) {
         PrintInstances();
         return false;
     }
@@ -884,7 +937,7 @@ bool CVQTerrainConstructQuadNode::DeleteNode(CVQTerrainConstructQuadNode* pNode)
 int CVQTerrainConstructQuadNode::GetPoolSlot(const CVQTerrainConstructQuadNode* pNode)
 {
     auto it = m_oMapInstances.find(const_cast<CVQTerrainConstructQuadNode*>(pNode));
-    if (it == m_oMapInstances.end() || !SlotInUse(m_unUsageField, it->second))
+    if (it == m_oMapInstances.end() || !SlotInUse(m_unUsageField, m_nPoolSize, it->second))
         return -1;
     return it->second;
 }
@@ -915,7 +968,7 @@ std::vector<_sVQTerrainDegeneratedCellInfo*>* CVQTerrainConstructQuadNode::NewDe
 void CVQTerrainConstructQuadNode::DeleteDegenInfo(std::vector<_sVQTerrainDegeneratedCellInfo*>* pList)
 {
     auto it = m_oMapDegenVInstances.find(pList);
-    if (it == m_oMapDegenVInstances.end() || !SlotInUse(m_unDegenVUsageField, it->second))
+    if (it == m_oMapDegenVInstances.end() || !SlotInUse(m_unDegenVUsageField, m_nDegenVPoolSize, it->second))
         return;
     for (_sVQTerrainDegeneratedCellInfo* pRecord : *pList)
         DeleteDegenInfoNode(pRecord);
@@ -941,7 +994,7 @@ _sVQTerrainDegeneratedCellInfo* CVQTerrainConstructQuadNode::NewDegenInfoNode(_s
 void CVQTerrainConstructQuadNode::DeleteDegenInfoNode(_sVQTerrainDegeneratedCellInfo* pRecord)
 {
     auto it = m_oMapDegenNInstances.find(pRecord);
-    if (it == m_oMapDegenNInstances.end() || !SlotInUse(m_unDegenNUsageField, it->second))
+    if (it == m_oMapDegenNInstances.end() || !SlotInUse(m_unDegenNUsageField, m_nDegenNPoolSize, it->second))
         return;
     FreeDegenNSlot(it->second);
 }
