@@ -127,34 +127,26 @@ bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPe
     if (!pen.Intersects(rect))
         return false;
 
-    if (GetGeneration() >= nGen) {
-        if (pen.HasHeight()) {
-            if (IsInner())
-                DeleteChildren();
-            m_nHeight = pen.GetHeightAt(m_nHeight, rect);
-            m_nColor = pen.GetColorAt(m_nColor, rect);
-            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
-            return true;
-        }
-        if (IsLeaf()) {
-            // Colour only: combined once, so a 50 % blend blends once.
-            m_nHeight = pen.GetHeightAt(m_nHeight, rect);
-            m_nColor = pen.GetColorAt(m_nColor, rect);
-            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
-            return true;
-        }
-        // Colour only on finer leaves below: they keep their detail.
+    const bool bAtTarget = GetGeneration() >= nGen;
+    // This node takes the pen's height and colour itself when it is a leaf
+    // at the target, any leaf under a pen without height (such a pen never
+    // splits), or an inner node at the target under a pen with height (its
+    // children merge first). The colour is combined once, so a 50 % blend
+    // blends once.
+    if (IsLeaf() ? (bAtTarget || !pen.HasHeight()) : (bAtTarget && pen.HasHeight())) {
+        if (IsInner())
+            DeleteChildren();
+        m_nHeight = pen.GetHeightAt(m_nHeight, rect);
+        m_nColor = pen.GetColorAt(m_nColor, rect);
+        SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
+        return true;
+    }
+    if (bAtTarget) {
+        // Colour only over finer leaves: they get it too and keep their detail.
         m_nColor = pen.GetColorAt(m_nColor, rect);
         SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_COLOR);
     } else if (IsLeaf()) {
-        if (!pen.HasHeight()) {
-            // A pen without height never splits the tree.
-            m_nHeight = pen.GetHeightAt(m_nHeight, rect);
-            m_nColor = pen.GetColorAt(m_nColor, rect);
-            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
-            return true;
-        }
-        // Splitting takes exclusive upper bounds; one past the inclusive
+        // Splitting takes exclusive upper bounds: one past the inclusive
         // ones (saturated, so INT_MAX stays representable).
         _svqCellRect exclusive = rect;
         exclusive.xMax = rect.xMax < INT32_MAX ? rect.xMax + 1 : rect.xMax;

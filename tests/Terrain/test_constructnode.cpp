@@ -303,11 +303,22 @@ TEST(TerrainConstructNode, PenSplitsOnlyUnderItselfButCreatesWholeSetsOfChildren
     EXPECT_EQ(plain->GetColor(), 0x007F007Fu);
     EXPECT_EQ(plain->GetHeight(), 0);
 
-    // Colour-only over split ground reaches the fine leaves without merging.
-    EXPECT_TRUE(root->SetHeightRecourse(kCellGen, brush, rect));
+    // Colour-only over split ground reaches the fine leaves without merging,
+    // also when the target lies above them.
+    EXPECT_TRUE(root->SetHeightRecourse(1, brush, rect));
     EXPECT_EQ(root->CountLeaves(), 10);
     EXPECT_EQ(ColorAt(root, 6.5f, 6.5f), 0x7FFF7F7Fu);
     EXPECT_EQ(ColorAt(root, 1.5f, 1.5f), 0xFFFFFFFFu);
+
+    // A pen with height at a coarser target merges the quadrant under it and
+    // gives it the pen's mean: the merged height 7 (= 120 / 16, truncated)
+    // plus the pen's 30.
+    CVQTerrainPen coarse;
+    MakePen(coarse, 6, 6, 2, 2, 30, vqPen_AddLower);
+    EXPECT_TRUE(root->SetHeightRecourse(1, coarse, rect));
+    EXPECT_EQ(root->CountLeaves(), 4);
+    EXPECT_EQ(HeightAt(root, 5.5f, 5.5f), 37);
+    EXPECT_EQ(HeightAt(root, 1.5f, 1.5f), 0);
 }
 
 TEST(TerrainConstructNode, UserColoursCombineAtCornersInsideTheClosedRectangle)
