@@ -1,6 +1,7 @@
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 
 #include "Common/VQAssert.h"
+#include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
 #include "GameComponents/Terrain/vqTerrainPen.h"
 #include "MathLib/VQVector4.h"
@@ -597,13 +598,91 @@ void CVQTerrainConstructQuadNode::ClearDegenertionInfo()
 }
 
 // ===========================================================================
-// Operations of the vertex passes, mesh assembly and undo. They take their
+// Undo records
+
+void CVQTerrainConstructQuadNode::SampleUndoProps(CVQTerrainUndoInfo& info)
+{
+    // Depth first, each node before its children: 22 bytes a node.
+    static_assert(sizeof(short) + sizeof(unsigned int) + 4 * sizeof(int) == VQ_TERRAIN_UNDO_NODE_BYTES,
+                  "node entry layout");
+    info << m_nHeight << m_nColor;
+    for (int i = 0; i < 4; ++i) {
+        const CVQTerrainConstructQuadNode* pChild = Child(i);
+        info << static_cast<int>(pChild ? pChild->GetNodeType() : vqTerr_NType_None);
+    }
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainConstructQuadNode* pChild = Child(i))
+            pChild->SampleUndoProps(info);
+}
+
+void CVQTerrainConstructQuadNode::ApplyUndoProps(CVQTerrainUndoInfo& info) { ApplyUndoPropsRecourse(info); }
+
+bool CVQTerrainConstructQuadNode::ApplyUndoPropsRecourse(CVQTerrainUndoInfo& info)
+{
+    // A record cut short leaves this node as it is; the caller stops reading.
+    const bool bWhole = info.GetPresentPatchBytesLeft() >= VQ_TERRAIN_UNDO_NODE_BYTES;
+    VQ_ASSERT_MSG(bWhole, "info.GetPresentPatchBytesLeft() >= VQ_TERRAIN_UNDO_NODE_BYTES");
+    if (!bWhole)
+        return false;
+
+    short nHeight = 0;
+    unsigned int nColor = 0;
+    int nNode0 = 0, nNode1 = 0, nNode2 = 0, nNode3 = 0;
+    info >> nHeight >> nColor >> nNode0 >> nNode1 >> nNode2 >> nNode3;
+    VQ_ASSERT_MSG(nNode0 == 0 || nNode0 == (int)vqTerr_NType_TConstrQuadNode,
+                  "nNode0 == (int)vqTerr_NType_TConstrQuadNode");
+    VQ_ASSERT_MSG(nNode1 == 0 || nNode1 == (int)vqTerr_NType_TConstrQuadNode,
+                  "nNode1 == (int)vqTerr_NType_TConstrQuadNode");
+    VQ_ASSERT_MSG(nNode2 == 0 || nNode2 == (int)vqTerr_NType_TConstrQuadNode,
+                  "nNode2 == (int)vqTerr_NType_TConstrQuadNode");
+    VQ_ASSERT_MSG(nNode3 == 0 || nNode3 == (int)vqTerr_NType_TConstrQuadNode,
+                  "nNode3 == (int)vqTerr_NType_TConstrQuadNode");
+    const int aTag[4] = {nNode0, nNode1, nNode2, nNode3};
+    int nChildren = 0;
+    bool bTagsKnown = true;
+    for (int nTag : aTag) {
+        nChildren += nTag == (int)vqTerr_NType_TConstrQuadNode ? 1 : 0;
+        bTagsKnown = bTagsKnown && (nTag == 0 || nTag == (int)vqTerr_NType_TConstrQuadNode);
+    }
+    // A sampled tree has four children or none, and no deeper than an edit
+    // can split; anything else is a damaged record. Its subtree is not read
+    // (the bytes after an unknown tag mean nothing), and the node keeps its
+    // own values as a leaf.
+    VQ_ASSERT(nChildren == 0 || nChildren == 4);
+    const bool bRoom = nChildren == 0 || GetGeneration() < VQ_TERRAIN_MAX_GENERATION;
+    VQ_ASSERT_MSG(bRoom, "GetGeneration() < VQ_TERRAIN_MAX_GENERATION");
+    bool bIntact = bTagsKnown && (nChildren == 0 || nChildren == 4) && bRoom;
+
+    // The present children go before the recorded values are taken: merging
+    // them afterwards would overwrite those values with the children's
+    // average, and a leaf that the edit split would not come back as it was.
+    DeleteChildren();
+    m_nHeight = nHeight;
+    m_nColor = nColor;
+
+    if (bIntact && nChildren == 4) {
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = NewNode();
+            // The slots are empty after DeleteChildren, so linking succeeds.
+            AddChild(i, pChild);
+            pChild->SetDirty(VQ_TERRAIN_DIRTY_BOUNDS);
+            // What a child keeps when the record breaks off before or
+            // inside it: this node's values, as a split leaf has them. The
+            // node still gets all four children.
+            pChild->m_nHeight = nHeight;
+            pChild->m_nColor = nColor;
+            if (bIntact)
+                bIntact = pChild->ApplyUndoPropsRecourse(info);
+        }
+    }
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_RESHAPED);
+    return bIntact;
+}
+
+// ===========================================================================
+// Operations of the vertex passes and mesh assembly. They take their
 // behaviour with those subsystems; until then they leave the node unchanged
 // and answer neutrally.
-
-void CVQTerrainConstructQuadNode::SampleUndoProps(CVQTerrainUndoInfo&) {}
-
-void CVQTerrainConstructQuadNode::ApplyUndoProps(CVQTerrainUndoInfo&) {}
 
 int CVQTerrainConstructQuadNode::CountTriangles() { return CVQTerrainQuadNode::CountTriangles(); }
 

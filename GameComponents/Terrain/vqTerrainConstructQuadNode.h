@@ -214,6 +214,9 @@ private:
     // Creates missing children with this node's height and colour, dirty
     // bounds, and user colours interpolated bilinearly from its corners.
     void CreateMissingChildren();
+    // ApplyUndoProps: true when this node's whole record was intact, so the
+    // caller goes on reading the next node.
+    bool ApplyUndoPropsRecourse(CVQTerrainUndoInfo& info);
     // The walk of the point-form setters and getters: store(node) runs at
     // every node of the target generation holding the point (after merging
     // its children), read(node) at every leaf holding it.

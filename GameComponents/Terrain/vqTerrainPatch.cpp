@@ -2,6 +2,7 @@
 
 #include "Common/VQAssert.h"
 #include "Common/VQDataStream.h"
+#include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
 
@@ -347,9 +348,37 @@ void CVQTerrainPatch::GetMaxHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2
 
 void CVQTerrainPatch::GetMinHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2, CVQVector2, bool&, float&) {}
 
-void CVQTerrainPatch::SampleUndoProps(CVQTerrainUndoInfo&) {}
+void CVQTerrainPatch::SampleUndoProps(CVQTerrainUndoInfo& info)
+{
+    static_assert(2 * sizeof(short) + sizeof(int) + sizeof(unsigned int) + sizeof(char) == VQ_TERRAIN_UNDO_PATCH_BYTES,
+                  "patch entry layout");
+    const char nHasRoot = m_pRoot ? 1 : 0;
+    info << m_aTextureIndex[0] << m_aTextureIndex[1] << m_nTiles << m_unPatchColor << nHasRoot;
+    if (m_pRoot)
+        m_pRoot->SampleUndoProps(info);
+}
 
-void CVQTerrainPatch::ApplyUndoProps(CVQTerrainUndoInfo&) {}
+void CVQTerrainPatch::ApplyUndoProps(CVQTerrainUndoInfo& info)
+{
+    // A record too short for the patch's own fields leaves the patch as it is.
+    const bool bWhole = info.GetPresentPatchBytesLeft() >= VQ_TERRAIN_UNDO_PATCH_BYTES;
+    VQ_ASSERT_MSG(bWhole, "info.GetPresentPatchBytesLeft() >= VQ_TERRAIN_UNDO_PATCH_BYTES");
+    if (!bWhole)
+        return;
+    char nHasRoot = 0;
+    info >> m_aTextureIndex[0] >> m_aTextureIndex[1] >> m_nTiles >> m_unPatchColor >> nHasRoot;
+    // The undo refreshes vertices and shapes through the neighbourhood it
+    // invalidates; textures are taken again only by a render that sees bit
+    // 9, tiles and patch colour only by an assembly that sees bit 5.
+    SetMultipleDirty(VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_TEXTURE) | VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_MESHDATA));
+    if (m_pRoot) {
+        VQ_ASSERT(nHasRoot == 1);
+        if (nHasRoot == 1)
+            m_pRoot->ApplyUndoProps(info);
+    } else {
+        VQ_ASSERT(nHasRoot == 0);
+    }
+}
 
 bool CVQTerrainPatch::ComputeMeshContextIds(CVQTerrainContext&)
 {
