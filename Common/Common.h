@@ -9,6 +9,7 @@
 #include "Common/VQFileIO.h"
 #include "Common/VQDataStream.h"
 #include "Common/VQClassType.h"
+#include "Common/VQClassTypeRegistration.h"
 #include "Common/VQMutex.h"
 #include "Common/VQEvent.h"
 #include "Common/VQLoadGuard.h"

@@ -9,5 +9,13 @@
 #include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainPen.h"
+#include "GameComponents/Terrain/VQTerrainUndoInfo.h"
+#include "GameComponents/Terrain/VQTerrainVBuff.h"
+#include "GameComponents/Terrain/VQTerrainIndexBuffer.h"
+#include "GameComponents/Terrain/VQTerrainContextVbuffer.h"
+#include "GameComponents/Terrain/VQTerrainMesh.h"
+#include "GameComponents/Terrain/VQTerrainRes.h"
+#include "GameComponents/Terrain/VQTerrainTextureRes.h"
+#include "GameComponents/Terrain/VQTerrainVisual.h"
 
 #endif

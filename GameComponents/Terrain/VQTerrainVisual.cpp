@@ -1,0 +1,700 @@
+#define VQ_ASSERT_FILE "GameComponents/Terrain/VQTerrainVisual"
+#include "GameComponents/Terrain/VQTerrainVisual.h"
+
+#include "Common/VQAssert.h"
+#include "Common/VQClassTypeRegistration.h"
+#include "Common/VQFileIO.h"
+#include "Common/VQLoadGuard.h"
+#include "GameComponents/Terrain/VQTerrainTextureRes.h"
+#include "GameComponents/Terrain/vqTerrainPatch.h"
+#include "GameComponents/Terrain/vqTerrainQuadnode.h"
+#include "GameFramework/ResourceManagement/VQResource.h"
+#include "GameFramework/ResourceManagement/VQResourceDatabase.h"
+#include "GameFramework/ResourceManagement/VQResourceHandle.h"
+#include "GameFramework/VQVisual3d.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+const CVQClassType CVQTerrainVisual::_s_oType("CVQTerrainVisual", &CVQVisual::_s_oType);
+
+CVQString CVQTerrainVisual::sm_oTerrainExportPath("terrain");
+CVQString CVQTerrainVisual::sm_oTerrainFilePath("terrain");
+CVQString CVQTerrainVisual::sm_oShaderFilePath("shaders");
+CVQString CVQTerrainVisual::sm_oTextureFilePath("tex");
+std::atomic<bool> CVQTerrainVisual::sm_bGlobalResourcesInitialized(false);
+
+const int CVQTerrainVisual::sm_nMinPatches;
+const int CVQTerrainVisual::sm_nMaxPatchesPerAxis;
+const int CVQTerrainVisual::sm_nMaxPatches;
+const int CVQTerrainVisual::sm_nMaxCellsPerPatch;
+
+namespace {
+
+const int kDataFormatVersion = 256;
+
+const CVQString& IllegalStageName()
+{
+    static const CVQString s_oName("CVQTerrainVisual::GetShader() : Illegal stage count!");
+    return s_oName;
+}
+
+// A missing resource reads as one without attributes.
+CVQProperty Attribute(const CVQResource* pResource, const char* pName)
+{
+    return pResource ? pResource->GetAttribute(pName) : CVQProperty();
+}
+
+// The file name of a texture resource; the handle reports a missing resource
+// and one of another class.
+CVQString TextureFilename(long lId)
+{
+    CVQResourceHandle oTexture(lId);
+    const CVQTerrainTextureRes* pTexture = oTexture.GetAs<CVQTerrainTextureRes>();
+    return pTexture ? pTexture->GetTextureFilename() : CVQString();
+}
+
+} // namespace
+
+const CVQClassType& CVQTerrainVisual::GetClassType() { return _s_oType; }
+
+int CVQTerrainVisual::GetDataFormatVersion() { return kDataFormatVersion; }
+
+CVQTerrainVisual::CVQTerrainVisual()
+    : m_lResourceId(-1),
+      m_eDataType(vqTerr_DType_Terrain),
+      m_bWireframeMode(false),
+      m_pPatches(nullptr),
+      m_pQuadTree(nullptr),
+      m_pQuadNodes(nullptr),
+      m_oContext(this),
+      m_fPatchSizeX(-1.0f),
+      m_fPatchSizeY(-1.0f),
+      m_fLandscapeSizeX(-1.0f),
+      m_fLandscapeSizeY(-1.0f),
+      m_bFailOnFileMissing(false),
+      m_eError(vqTerr_Err_None),
+      m_pUndoInfo(nullptr),
+      m_nBuiltPatchesX(0),
+      m_nBuiltPatchesY(0),
+      m_nQuadNodeCount(0)
+{
+    // Nothing to update before InitData has built a terrain.
+    CVQVisual::ClearDirty();
+}
+
+CVQTerrainVisual::~CVQTerrainVisual()
+{
+    FreeTree();
+    ResourceRelease();
+}
+
+// ---------------------------------------------------------------------------
+// Small operations
+
+const CVQClassType& CVQTerrainVisual::GetType() const { return GetClassType(); }
+
+bool CVQTerrainVisual::IsOfType(const CVQClassType& type) const { return _s_oType.IsDerivedFrom(type); }
+
+int CVQTerrainVisual::_GetDataFormatVersion() const { return GetDataFormatVersion(); }
+
+bool CVQTerrainVisual::CanSerialize() const { return true; }
+
+int CVQTerrainVisual::GetSerializationMode() const { return 1; }
+
+void CVQTerrainVisual::SetDirty(int nFlags) { CVQVisual::SetDirty(nFlags); }
+
+CVQTerrainContext& CVQTerrainVisual::GetTerrainContext() { return m_oContext; }
+
+void CVQTerrainVisual::SetWireframeMode(bool bWireframe) { m_bWireframeMode = bWireframe; }
+
+eVQTerrainError CVQTerrainVisual::GetError() const { return m_eError; }
+
+bool CVQTerrainVisual::HasTerrain() const { return m_pPatches && m_pQuadTree; }
+
+void CVQTerrainVisual::SetDefaultDataType(eVQTerrainDataType eType) { m_eDataType = eType; }
+
+void CVQTerrainVisual::SetFailOnFileMissing() { m_bFailOnFileMissing = true; }
+
+void CVQTerrainVisual::SetCellResolution(float fX, float fY) { m_oContext.SetCellResolution(fX, fY); }
+
+void CVQTerrainVisual::SetCellsPerPatch(int nX, int nY) { m_oContext.SetCellsPerPatch(nX, nY); }
+
+void CVQTerrainVisual::SetPatches(int nX, int nY) { m_oContext.SetPatches(nX, nY); }
+
+void CVQTerrainVisual::SetHeightValues(float fUnit, float fBias) { m_oContext.SetHeightValues(fUnit, fBias); }
+
+void CVQTerrainVisual::SetTerrainOffset(float fX, float fY) { m_oContext.SetTerrainOffset(fX, fY); }
+
+void CVQTerrainVisual::SetDefaultTexture(int nId) { m_oContext.SetDefaultTexture(nId); }
+
+void CVQTerrainVisual::SetMissingTexture(int nId) { m_oContext.SetErrorTexture(nId); }
+
+void CVQTerrainVisual::SetShaders(int nStage1, int nStage2) { m_oContext.SetShaders(nStage1, nStage2); }
+
+void CVQTerrainVisual::SetHeightsEditable() { m_oContext.SetHeightsEditable(); }
+
+// ---------------------------------------------------------------------------
+// Building from the resource
+
+bool CVQTerrainVisual::InitData(long lResourceId)
+{
+    CVQLoadGuard& oGuard = CVQLoadGuard::Instance();
+    oGuard.BeginProgressSection(1.0, 0);
+    CVQVisual::InitData(lResourceId);
+    m_lResourceId = lResourceId;
+
+    CVQResourceHandle oResource(lResourceId);
+    const CVQResource* pResource = oResource.Get();
+    const CVQString oFileName = Attribute(pResource, "oTerrainFileName").GetString();
+
+    CVQString oPath;
+    bool bLookForFile = true;
+    switch (m_eDataType) {
+    case vqTerr_DType_Terrain:
+        if (sm_oTerrainExportPath.IsEmpty())
+            oPath.Format("%s.terrain", oFileName.GetString());
+        else
+            oPath.Format("%s/%s.terrain", sm_oTerrainExportPath.GetString(), oFileName.GetString());
+        break;
+    case vqTerr_DType_GfTerr:
+        SetHeightsEditable();
+        if (sm_oTerrainFilePath.IsEmpty())
+            oPath.Format("%s.gfterr", oFileName.GetString());
+        else
+            oPath.Format("%s/%s.gfterr", sm_oTerrainFilePath.GetString(), oFileName.GetString());
+        break;
+    default:
+        bLookForFile = false;
+        break;
+    }
+
+    bool bLoaded = false;
+    if (bLookForFile) {
+        if (CFileIO::FileExists(oPath.GetString())) {
+            bLoaded = LoadTerrainFile(oPath);
+        } else {
+            VQ_ASSERT_MSG(!m_bFailOnFileMissing, "\"Terrin file \" == \"NOT FOUND\"");
+        }
+    }
+    if (!bLoaded) {
+        // A new flat terrain. Each setter is the visual's own virtual one, so
+        // a derived class may adjust what the resource says.
+        SetCellResolution(Attribute(pResource, "fCellResX").GetFloat(), Attribute(pResource, "fCellResY").GetFloat());
+        SetCellsPerPatch(Attribute(pResource, "nCellsPerPatchX").GetInt(),
+                         Attribute(pResource, "nCellsPerPatchY").GetInt());
+        SetPatches(Attribute(pResource, "nPatchesX").GetInt(), Attribute(pResource, "nPatchesY").GetInt());
+        SetHeightValues(Attribute(pResource, "fHeightUnit").GetFloat(), Attribute(pResource, "fHeightBias").GetFloat());
+        SetTerrainOffset(Attribute(pResource, "fLandscapeOffsetX").GetFloat(),
+                         Attribute(pResource, "fLandscapeOffsetY").GetFloat());
+        Init();
+    }
+    oGuard.EndProgressSection();
+    return true;
+}
+
+bool CVQTerrainVisual::LoadTerrainFile(const CVQString& oPath)
+{
+    CVQLoadGuard& oGuard = CVQLoadGuard::Instance();
+    bool bSectionOpen = false;
+    try {
+        CFileIO oFile;
+        // A file that exists but cannot be opened (no permission, a race
+        // with its removal) is no terrain either: treated like a load that
+        // raised.
+        if (oFile.Open(oPath.GetString(), CFileIO::modeRead)) {
+            oGuard.BeginProgressSection(1.0, 0);
+            bSectionOpen = true;
+            Load(oFile);  // the outcome is kept for GetError()
+            oGuard.EndProgressSection();
+            bSectionOpen = false;
+            oFile.Close();
+            return true;
+        }
+    } catch (...) {
+        // File operations of the host (and a derived class's Load) may raise;
+        // nothing leaves InitData.
+    }
+    if (bSectionOpen)
+        oGuard.EndProgressSection();
+    VQ_ASSERT_MSG(!m_bFailOnFileMissing, "\"Terrin file \" == \"NOT FOUND\"");
+    Cleanup();
+    return false;
+}
+
+bool CVQTerrainVisual::CanBuild() const
+{
+    const int nx = m_oContext.GetCellsX();
+    const int ny = m_oContext.GetCellsY();
+    if (nx < sm_nMinPatches || ny < sm_nMinPatches || nx > sm_nMaxPatchesPerAxis || ny > sm_nMaxPatchesPerAxis ||
+        nx * ny > sm_nMaxPatches)
+        return false;
+    const int cx = m_oContext.GetCellsPerPatchX();
+    const int cy = m_oContext.GetCellsPerPatchY();
+    if (cx < 1 || cy < 1 || cx > sm_nMaxCellsPerPatch || cy > sm_nMaxCellsPerPatch ||
+        !CVQTerrainContext::CheckPowerOf2(cx) || !CVQTerrainContext::CheckPowerOf2(cy))
+        return false;
+    const float fCellX = m_oContext.GetCellWidthX();
+    const float fCellY = m_oContext.GetCellWidthY();
+    if (!(fCellX > 0.0f) || !(fCellY > 0.0f))  // NaN fails too
+        return false;
+    // Height unit and bias, read through the conversion: raw 0 is the bias,
+    // a step of 1 the unit.
+    const float aFinite[] = {fCellX, fCellY, m_oContext.GetOffX(), m_oContext.GetOffY(),
+                             m_oContext.ConvertHeightRelative(1.0f), m_oContext.ConvertHeight(short(0))};
+    for (float f : aFinite)
+        if (!std::isfinite(f))
+            return false;
+    // The far corner of the tree's square, computed as ConstructQuadTree does.
+    const int n = std::max(m_oContext.GetPatchesX_Base2(), m_oContext.GetPatchesY_Base2());
+    const float fFarX = float(n) * (float(cx) * fCellX) + m_oContext.GetOffX();
+    const float fFarY = float(n) * (float(cy) * fCellY) + m_oContext.GetOffY();
+    return std::isfinite(fFarX) && std::isfinite(fFarY);
+}
+
+void CVQTerrainVisual::Init()
+{
+    CVQLoadGuard& oGuard = CVQLoadGuard::Instance();
+    oGuard.BeginProgressSection(1.0, 0);
+    FreeTree();  // a second Init must not leak the first tree
+    ResourceInit();
+    m_oContext.Compute();
+
+    const bool bBuildable = CanBuild();
+    VQ_ASSERT_MSG(bBuildable, "terrain size within the limits the visual builds");
+    const int nx = m_oContext.GetCellsX();
+    const int ny = m_oContext.GetCellsY();
+    const int nPX = m_oContext.GetPatchesX_Base2();
+    const int nPY = m_oContext.GetPatchesY_Base2();
+    if (bBuildable) {
+        // (nPX - 1) * (nPY - 1) is enough for every node the recursion makes:
+        // equality for 2 x n and n x 2 grids, a surplus otherwise.
+        m_pPatches = new (std::nothrow) CVQTerrainPatch[size_t(nx) * size_t(ny)];
+        m_pQuadNodes = new (std::nothrow) CVQTerrainQuadNode[size_t(nPX - 1) * size_t(nPY - 1)];
+    }
+    if (!m_pPatches || !m_pQuadNodes) {
+        FreeTree();
+        oGuard.EndProgressSection();
+        return;
+    }
+    m_nBuiltPatchesX = nx;
+    m_nBuiltPatchesY = ny;
+    m_nQuadNodeCount = (nPX - 1) * (nPY - 1);
+
+    m_fPatchSizeX = float(m_oContext.GetCellsPerPatchX()) * m_oContext.GetCellWidthX();
+    m_fPatchSizeY = float(m_oContext.GetCellsPerPatchY()) * m_oContext.GetCellWidthY();
+    m_fLandscapeSizeX = float(nx) * m_fPatchSizeX;
+    m_fLandscapeSizeY = float(ny) * m_fPatchSizeY;
+
+    for (int y = 0; y < ny; ++y) {
+        for (int x = 0; x < nx; ++x) {
+            const int i = nx * y + x;
+            CVQTerrainPatch& oPatch = m_pPatches[i];
+            oPatch.Init(&m_oContext);
+            oPatch.SetPatchIndex(i);
+            oPatch.SetPatchLocation(x, y);
+            oPatch.SetPatchFlags(VQ_TERRAIN_PATCH_ACTIVE);
+        }
+        oGuard.AdvanceProgress(1.0 / ny, 0);
+    }
+
+    ConstructQuadTree(nx, ny, nPX, nPY);
+    if (m_pQuadTree) {
+        m_pQuadTree->BroadcastMultipleClean(0xFFFFFFFFu);
+        m_pQuadTree->BroadcastMultipleDirty(VQ_TERRAIN_DIRTYMASK_ALL);
+    }
+    CVQVisual::ClearDirty();
+    SetDirty(-1);
+    oGuard.EndProgressSection();
+}
+
+void CVQTerrainVisual::ConstructQuadTree(int nx, int ny, int nPX, int nPY)
+{
+    // Only the arrays Init allocated may be linked.
+    const bool bMatchesArrays = m_pPatches && m_pQuadNodes && nx == m_nBuiltPatchesX && ny == m_nBuiltPatchesY &&
+                                (nPX - 1) * (nPY - 1) == m_nQuadNodeCount;
+    VQ_ASSERT(bMatchesArrays);
+    if (!bMatchesArrays)
+        return;
+    const int n = std::max(nPX, nPY);
+    int k = 1;  // node 0 is the root
+    ConstructQuadTreeRecourse(&m_pQuadNodes[0], nx, ny, 0, 0, n, n, k);
+    m_pQuadTree = &m_pQuadNodes[0];
+
+    const float fOffX = m_oContext.GetOffX();
+    const float fOffY = m_oContext.GetOffY();
+    const float fMaxX = float(n) * m_fPatchSizeX + fOffX;
+    const float fMaxY = float(n) * m_fPatchSizeY + fOffY;
+    m_pQuadTree->SetBoundingBox(fOffX, fOffY, fMaxX, fMaxY, true);
+    m_oLandscapeMin = CVQVector3(fOffX, fOffY, 0.0f);
+    m_oLandscapeMax = CVQVector3(fMaxX, fMaxY, 0.0f);
+    m_pQuadTree->SetGeneration(0);
+}
+
+void CVQTerrainVisual::ConstructQuadTreeRecourse(CVQTerrainQuadNode* pNode, int nx, int ny, int x0, int y0, int x1,
+                                                 int y1, int& k)
+{
+    if (x1 - x0 == 2) {
+        // Children are patches, slot s at (x0 + (s & 1), y0 + (s >> 1)).
+        for (int s = 0; s < 4; ++s) {
+            const int c = x0 + (s & 1);
+            const int r = y0 + (s >> 1);
+            if (c < nx && r < ny)
+                pNode->AddChild(s, &m_pPatches[c + r * nx]);
+        }
+        return;
+    }
+    if (x0 >= nx || y0 >= ny)
+        return;
+    const int xm = (x0 + x1) / 2;
+    const int ym = (y0 + y1) / 2;
+    // Quarter s spans [qx0, qx1) x [qy0, qy1); it gets a node when it holds
+    // an existing patch, i.e. its first column and row exist.
+    const int aQuarter[4][4] = {{x0, y0, xm, ym}, {xm, y0, x1, ym}, {x0, ym, xm, y1}, {xm, ym, x1, y1}};
+    for (int s = 0; s < 4; ++s) {
+        const int qx0 = aQuarter[s][0], qy0 = aQuarter[s][1], qx1 = aQuarter[s][2], qy1 = aQuarter[s][3];
+        if (!(qx1 > 0 && qy1 > 0 && qx0 < nx && qy0 < ny))
+            continue;
+        VQ_ASSERT(k < m_nQuadNodeCount);
+        if (k >= m_nQuadNodeCount)
+            return;
+        CVQTerrainQuadNode* pChild = &m_pQuadNodes[k++];
+        pNode->AddChild(s, pChild);
+        ConstructQuadTreeRecourse(pChild, nx, ny, qx0, qy0, qx1, qy1, k);
+    }
+}
+
+void CVQTerrainVisual::FreeTree()
+{
+    // Patches first: each gives its construction tree back to the pool.
+    delete[] m_pPatches;
+    delete[] m_pQuadNodes;
+    m_pPatches = nullptr;
+    m_pQuadNodes = nullptr;
+    m_pQuadTree = nullptr;
+    m_nBuiltPatchesX = m_nBuiltPatchesY = m_nQuadNodeCount = 0;
+}
+
+void CVQTerrainVisual::Cleanup()
+{
+    // The root is forgotten too: every operation tests it, so nothing can
+    // follow it into the freed array.
+    FreeTree();
+    m_fPatchSizeX = m_fPatchSizeY = -1.0f;
+    m_fLandscapeSizeX = m_fLandscapeSizeY = -1.0f;
+    m_oLandscapeMin = m_oLandscapeMax = CVQVector3();
+    ResourceRelease();
+}
+
+CVQTerrainPatch* CVQTerrainVisual::GetPatch(int nPatchX, int nPatchY) const
+{
+    if (!m_pPatches || nPatchX < 0 || nPatchY < 0 || nPatchX >= m_nBuiltPatchesX || nPatchY >= m_nBuiltPatchesY)
+        return nullptr;
+    return &m_pPatches[nPatchX + nPatchY * m_nBuiltPatchesX];
+}
+
+bool CVQTerrainVisual::ConvertToPatchGrid(float fX, float fY, int& nPatchX, int& nPatchY) const
+{
+    nPatchX = nPatchY = 0;
+    if (!m_pPatches)
+        return false;
+    const float fOffX = m_oContext.GetOffX();
+    const float fOffY = m_oContext.GetOffY();
+    if (!(fX >= fOffX && fX <= fOffX + m_fLandscapeSizeX && fY >= fOffY && fY <= fOffY + m_fLandscapeSizeY))
+        return false;
+    const float fColumn = (fX - fOffX) / m_fPatchSizeX;
+    const float fRow = (fY - fOffY) / m_fPatchSizeY;
+    if (!(fColumn >= 0.0f && fRow >= 0.0f))
+        return false;
+    // The far edge (and a quotient rounded up to the count) belongs to the
+    // last patch: with 4 patches of 32 units, x = 128 gives 4.0 -> column 3.
+    nPatchX = fColumn < float(m_nBuiltPatchesX) ? int(fColumn) : m_nBuiltPatchesX - 1;
+    nPatchY = fRow < float(m_nBuiltPatchesY) ? int(fRow) : m_nBuiltPatchesY - 1;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Renderer resources
+
+void CVQTerrainVisual::ResourceInit()
+{
+    sm_bGlobalResourcesInitialized = true;  // nothing else is global yet
+
+    CVQResourceHandle oResource(m_lResourceId);
+    const CVQResource* pResource = oResource.Get();
+    m_oShaderStage1 = Attribute(pResource, "oShaderStage1").GetString();
+    m_oShaderStage2 = Attribute(pResource, "oShaderStage2").GetString();
+    m_oBlackShader = pResource && pResource->HasAttribute("oBlackShader")
+                         ? pResource->GetAttribute("oBlackShader").GetString()
+                         : CVQString("terr_black_shd");
+    m_oContext.SetDefaultTexture(Attribute(pResource, "nDefaultTextureId").GetInt());
+    m_oContext.SetErrorTexture(Attribute(pResource, "nDefaultErrorId").GetInt());
+    m_oBlackTexture = pResource && pResource->HasAttribute("oBlackTexture")
+                          ? pResource->GetAttribute("oBlackTexture").GetString()
+                          : CVQString("black");
+    // Without the terrain resource (reported above) its texture ids mean
+    // nothing: resource 0 is not looked up on their behalf.
+    m_oDefaultTexture = pResource ? TextureFilename(m_oContext.GetDefaultTexture()) : CVQString();
+    m_oErrorTexture = pResource ? TextureFilename(m_oContext.GetErrorTexture()) : CVQString();
+    m_oContext.SetShaders(-1, -1);
+    m_oTextureNames[VQ_TERRAIN_TEXTURE_DEFAULT] = &m_oDefaultTexture;
+}
+
+void CVQTerrainVisual::ResourceRelease()
+{
+    for (auto& entry : m_oTextureNames) {
+        CVQString* pName = entry.second;
+        const bool bOwned = entry.first >= 0 && pName != &m_oErrorTexture && pName != &m_oDefaultTexture;
+        if (bOwned)
+            delete pName;
+    }
+    m_oTextureNames.clear();
+}
+
+void CVQTerrainVisual::ResourceUpdate()
+{
+    ResourceRelease();
+    ResourceInit();
+}
+
+bool CVQTerrainVisual::GetResourcesInitialized() { return sm_bGlobalResourcesInitialized.load(); }
+
+bool CVQTerrainVisual::LoadTexture(int, const CVQString&) { return false; }
+
+const CVQString& CVQTerrainVisual::GetTexture(int nId)
+{
+    if (nId == VQ_TERRAIN_TEXTURE_BLACK)
+        return m_oBlackTexture;
+    auto it = m_oTextureNames.find(nId);
+    if (it != m_oTextureNames.end())
+        return *it->second;
+
+    // Any id may come from a patch or a file: an unknown one is normal here,
+    // so the database is asked directly (the handle would report it).
+    CVQResourceDatabase* pDatabase = VQGetResourceDatabase();
+    CVQResource* pResource = pDatabase ? pDatabase->QueryResource(nId) : nullptr;
+    if (!pResource)
+        return m_oErrorTexture;
+    const bool bTexture = pResource->IsOfType(CVQTerrainTextureRes::GetClassType());
+    const CVQString oName = bTexture ? static_cast<CVQTerrainTextureRes*>(pResource)->GetTextureFilename() : CVQString();
+    pDatabase->ReleaseResource(nId);
+    if (!bTexture)
+        return m_oErrorTexture;
+
+    if (!LoadTexture(nId, oName)) {
+        // Remembered, so that the renderer is not asked again every frame.
+        m_oTextureNames[nId] = &m_oErrorTexture;
+        return m_oErrorTexture;
+    }
+    CVQString* pName = new CVQString(oName);
+    m_oTextureNames[nId] = pName;
+    return *pName;
+}
+
+const CVQString& CVQTerrainVisual::GetShader(int nStage)
+{
+    switch (nStage) {
+    case 0:
+        return m_oShaderStage1;
+    case 1:
+        return m_oShaderStage2;
+    case 2:
+        return m_oBlackShader;
+    default:
+        VQ_ASSERT_FAIL("false");
+        return IllegalStageName();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Drawing hooks: the derived renderer's
+
+void CVQTerrainVisual::FlushRenderList() { VQ_ASSERT_FAIL("false"); }
+
+void CVQTerrainVisual::AddPatchToRenderList(int) { VQ_ASSERT_FAIL("false"); }
+
+void CVQTerrainVisual::RenderTerrainMesh(CVQTerrainMesh&) { VQ_ASSERT_FAIL("false"); }
+
+// ---------------------------------------------------------------------------
+// Landscape box
+
+void CVQTerrainVisual::GetLandscapeBounds(CVQVector3& vMin, CVQVector3& vMax)
+{
+    vMin = m_oLandscapeMin;
+    vMax = m_oLandscapeMax;
+}
+
+void CVQTerrainVisual::GetLandscapeDimensions(CVQVector3& vDimensions) { vDimensions = m_oLandscapeMax - m_oLandscapeMin; }
+
+void CVQTerrainVisual::GetLandscapeCenter(CVQVector3& vCenter) { vCenter = (m_oLandscapeMax + m_oLandscapeMin) * 0.5f; }
+
+// ---------------------------------------------------------------------------
+// The terrain file format, the per-frame update and rendering, editing and
+// queries come with their own subsystems. Until then these answer as an
+// empty terrain does and change nothing.
+
+void CVQTerrainVisual::Serialize(CVQDataStream&) {}
+
+bool CVQTerrainVisual::Load(CFileIO&)
+{
+    m_eError = vqTerr_Err_BadVersion;
+    return false;
+}
+
+void CVQTerrainVisual::Save(CFileIO&) {}
+
+void CVQTerrainVisual::Exporrt(CFileIO&) {}
+
+void CVQTerrainVisual::Display(long) {}
+
+void CVQTerrainVisual::Update() {}
+
+void CVQTerrainVisual::Render(const long&) {}
+
+void CVQTerrainVisual::InvalidateCells() {}
+
+void CVQTerrainVisual::InvalidatePatches(float, float, int, int, unsigned int, const CVQTerrainPatch*) {}
+
+void CVQTerrainVisual::InvalidatePatch(int, int, int, int, unsigned int) {}
+
+void CVQTerrainVisual::UpdateVertices() {}
+
+void CVQTerrainVisual::UpdateBounds() {}
+
+void CVQTerrainVisual::DetermineVisiblePatches(std::vector<CVQTerrainPatch*>&, const long&, CVQTerrainQuadNode*,
+                                               unsigned int)
+{
+}
+
+std::vector<int>& CVQTerrainVisual::DetermineVisiblePatchIndices(const long&)
+{
+    m_oVisiblePatchIndices.clear();
+    return m_oVisiblePatchIndices;
+}
+
+bool CVQTerrainVisual::CheckDirtyIntersection(const long&, int, int, int&, int&) { return false; }
+
+void CVQTerrainVisual::SetConstructionHeight(float, float, CVQTerrainPen&) {}
+
+void CVQTerrainVisual::SetConstructionHeight(float, float, short) {}
+
+void CVQTerrainVisual::SetConstructionColor(float, float, unsigned int) {}
+
+void CVQTerrainVisual::ApplyPen(float, float, CVQTerrainPen&) {}
+
+void CVQTerrainVisual::Flatten() {}
+
+void CVQTerrainVisual::SetTexture(float, float, float, float, int, int) {}
+
+void CVQTerrainVisual::SetTexture(float, float, int, int) {}
+
+void CVQTerrainVisual::BeginUndoSample() {}
+
+void CVQTerrainVisual::SampleUndoPatch(int, int) {}
+
+void CVQTerrainVisual::SampleUndoPatch(float, float) {}
+
+void CVQTerrainVisual::SampleUndoPatches(float, float, float, float) {}
+
+void CVQTerrainVisual::EndUndoSample() {}
+
+void CVQTerrainVisual::Undo() {}
+
+void CVQTerrainVisual::SetCellLimit(int) {}
+
+void CVQTerrainVisual::ResetCellLimit() {}
+
+void CVQTerrainVisual::SetCustomFlags(float, float, unsigned int) {}
+
+void CVQTerrainVisual::SetUserColor(float, float, float, float, unsigned int, eUserColorOperator) {}
+
+void CVQTerrainVisual::SetPatchColor(float, float, float, float, unsigned int) {}
+
+void CVQTerrainVisual::SetPatchColor(float, float, unsigned int) {}
+
+void CVQTerrainVisual::SetAllPatchesActive() {}
+
+void CVQTerrainVisual::SetPatchActive(float, float, bool) {}
+
+bool CVQTerrainVisual::GetPatchActive(float, float) const { return false; }
+
+void CVQTerrainVisual::SetPatchBlack(float, float, bool) {}
+
+bool CVQTerrainVisual::GetPatchBlack(float, float) const { return false; }
+
+short CVQTerrainVisual::GetConstructionHeight(float, float) const { return 0; }
+
+unsigned int CVQTerrainVisual::GetConstructionColor(float, float) const { return 0; }
+
+int CVQTerrainVisual::GetTextures(float, float, int&, int&) const { return 0; }
+
+float CVQTerrainVisual::GetHeight(float, float, eForcetype, bool) { return 0.0f; }
+
+CVQVector3 CVQTerrainVisual::GetNormal(float, float, bool) { return CVQVector3(); }
+
+CVQVector3 CVQTerrainVisual::GetInterpolatedNormal(float, float, bool) { return CVQVector3(); }
+
+CVQVector4 CVQTerrainVisual::GetColor(float, float, eForcetype, bool) { return CVQVector4(); }
+
+float CVQTerrainVisual::GetHeightConst(float, float, eForcetype) const { return 0.0f; }
+
+CVQVector3 CVQTerrainVisual::GetNormalConst(float, float) { return CVQVector3(); }
+
+CVQVector3 CVQTerrainVisual::GetInterpolatedNormalConst(float, float) { return CVQVector3(); }
+
+CVQVector4 CVQTerrainVisual::GetColorConst(float, float, eForcetype) { return CVQVector4(); }
+
+int CVQTerrainVisual::GetTrianglesInRect(CVQVector2&, CVQVector2&, CVQVector2&, _sVQTerrainResultTriangle*, int, bool,
+                                         bool)
+{
+    return 0;
+}
+
+void CVQTerrainVisual::GetTerrainVertexData(_sVQTerrainRawVertex*, int, bool, bool, bool, bool, CVQVector3*,
+                                            CVQVector3*) const
+{
+}
+
+bool CVQTerrainVisual::GetPatchIntersectionPoint(CVQVector3, CVQVector3, CVQVector3&) const { return false; }
+
+float CVQTerrainVisual::GetMaxHeightOnLine(CVQVector2&, CVQVector2&) const { return 0.0f; }
+
+float CVQTerrainVisual::GetMinHeightOnLine(CVQVector2&, CVQVector2&) { return 0.0f; }
+
+float CVQTerrainVisual::GetPatchAverageHeight(CVQVector2&) { return 0.0f; }
+
+float CVQTerrainVisual::GetPatchMinHeight(CVQVector2&) { return 0.0f; }
+
+float CVQTerrainVisual::GetPatchMaxHeight(CVQVector2&) { return 0.0f; }
+
+bool CVQTerrainVisual::GetCoordsFromScreenCoordinates(const long&, int, int, CVQVector3&, bool) { return false; }
+
+int CVQTerrainVisual::CountNodes() { return 0; }
+
+int CVQTerrainVisual::CountLeaves() { return 0; }
+
+int CVQTerrainVisual::CountPatches() { return 0; }
+
+int CVQTerrainVisual::CountTriangles() { return 0; }
+
+int CVQTerrainVisual::CountVertices() { return 0; }
+
+int CVQTerrainVisual::CountIndices() { return 0; }
+
+// ---------------------------------------------------------------------------
+// Registration with the host, from library load to unload (destroyed in
+// reverse order).
+namespace {
+
+CVQClassTypeRegistration s_oTerrainVisualType(CVQTerrainVisual::GetClassType());
+
+// The carpet visual's class type. Its class does not exist yet; the type is
+// registered now so that the host finds every class of the component by
+// name. When the class arrives it takes this type over as
+// CVQTerrainCarpetVisual::_s_oType, with the registration beside it, and
+// these two lines go.
+const CVQClassType s_oCarpetVisualType("CVQTerrainCarpetVisual", &CVQVisual3d::_s_oType);
+CVQClassTypeRegistration s_oCarpetVisualTypeRegistration(s_oCarpetVisualType);
+
+} // namespace

@@ -1,0 +1,378 @@
+#ifndef VQ_TERRAIN_VISUAL_H
+#define VQ_TERRAIN_VISUAL_H
+
+#include "Common/VQMutex.h"
+#include "Common/VQPlatform.h"
+#include "Common/VQString.h"
+#include "GameComponents/Terrain/VQTerrainUndoInfo.h"
+#include "GameComponents/Terrain/vqTerrainContext.h"
+#include "GameComponents/Terrain/vqTerrainStructures.h"
+#include "GameFramework/VQVisual.h"
+#include "MathLib/VQVector2.h"
+#include "MathLib/VQVector3.h"
+#include "MathLib/VQVector4.h"
+
+#include <atomic>
+#include <map>
+#include <vector>
+
+class CFileIO;
+class CVQDataStream;
+class CVQTerrainMesh;
+class CVQTerrainPatch;
+class CVQTerrainPen;
+class CVQTerrainQuadNode;
+struct _sVQTerrainResultTriangle;
+
+// The terrain as an object of the host's scene, and the facade of the whole
+// component: it owns the terrain context, the patches, the inner nodes of the
+// patch tree and the undo buffer, and builds, updates, draws, edits, queries,
+// loads and saves the terrain.
+//
+// The visual does not draw. A renderer-specific class of the host derives
+// from it, overrides the drawing hooks (FlushRenderList, AddPatchToRenderList,
+// RenderTerrainMesh) and LoadTexture, and reads the names it needs through
+// GetShader and GetTexture. The component registers no factory for the
+// visual: the host constructs its own class and calls InitData.
+//
+// Lifecycle:
+//   constructed            no patches, no tree, context not valid, not dirty
+//   InitData(resourceId)   loads the terrain file named by the resource, or
+//                          builds a new flat terrain from its attributes
+//   Update / Display       per frame; editing and queries at any time
+//   Cleanup                back to no patches and no tree (InitData again)
+//
+// Patch tree. The patches form a grid of nx x ny (the resource's "nPatchesX"
+// and "nPatchesY"), stored row by row: index = row * nx + column. The tree
+// over them spans the square of n x n patch positions, n the smallest power
+// of two >= max(nx, ny); a quarter of that square gets an inner node only
+// when it holds at least one patch, and every patch is a leaf at the depth
+// where its square is two patches wide. A 3 x 3 grid (n = 4):
+//
+//   root --+-- q0: patches (0,0) (1,0) (0,1) (1,1)
+//          +-- q1: patches (2,0) (2,1)          columns 3 and row 3 are empty
+//          +-- q2: patches (0,2) (1,2)
+//          +-- q3: patch   (2,2)
+//
+// The landscape box spans that whole square in X and Y (3 x 3 patches of
+// 32 units: 128 x 128, not 96 x 96); its Z is filled by the update.
+//
+// Sizes the visual builds (anything else leaves it without a tree, see
+// HasTerrain and Init):
+//   - nx and ny in [sm_nMinPatches, sm_nMaxPatchesPerAxis] and
+//     nx * ny <= sm_nMaxPatches: a tree needs two patches per axis, and the
+//     bounds keep the patch and node arrays (and the tree depth) small;
+//   - cells per patch along X and Y each a power of two in
+//     [1, sm_nMaxCellsPerPatch]: a construction tree halves a patch down to
+//     single cells;
+//   - cell widths finite and > 0, height unit, bias and offsets finite, and
+//     the far corner of the landscape square finite: every world-to-grid
+//     mapping divides by a patch size.
+//
+// Without a tree (nothing built yet, a load that failed before building one,
+// a resource describing a size outside the limits, or after Cleanup) the
+// visual is an empty terrain: updating, drawing and editing do nothing and
+// queries answer as for a point outside.
+//
+// Threads: InitData, Init, Cleanup, Load, Save and Serialize take no lock;
+// the host calls them while no other thread uses the visual. The per-frame,
+// editing and query operations that lock use m_oMutex.
+class VQ_API CVQTerrainVisual : public CVQVisual {
+public:
+    static const CVQClassType _s_oType;  // "CVQTerrainVisual", base CVQVisual
+    static const CVQClassType& GetClassType();
+    // Version of the visual's stream form: 256.
+    static int GetDataFormatVersion();
+
+    // Folders of the files the visual and its renderer look for. Relative to
+    // the working directory unless absolute; an empty folder means the file
+    // name alone.
+    static CVQString sm_oTerrainExportPath;  // ".terrain" files: "terrain"
+    static CVQString sm_oTerrainFilePath;    // ".gfterr" files: "terrain"
+    static CVQString sm_oShaderFilePath;     // "shaders", for the renderer
+    static CVQString sm_oTextureFilePath;    // "tex", for the renderer
+
+    // Limits of the terrain size the visual builds (see above).
+    static const int sm_nMinPatches = 2;
+    static const int sm_nMaxPatchesPerAxis = 4096;
+    static const int sm_nMaxPatches = 65536;
+    static const int sm_nMaxCellsPerPatch = 1024;
+
+    CVQTerrainVisual();
+    // Frees the patches and the tree and releases the texture names.
+    virtual ~CVQTerrainVisual();
+    CVQTerrainVisual(const CVQTerrainVisual&) = delete;
+    CVQTerrainVisual& operator=(const CVQTerrainVisual&) = delete;
+
+    // --- overrides of CVQObject and CVQVisual ------------------------------
+    const CVQClassType& GetType() const override;
+    bool IsOfType(const CVQClassType& type) const override;
+    int _GetDataFormatVersion() const override;  // 256
+    bool CanSerialize() const override;          // true
+    int GetSerializationMode() const override;   // 1
+    // Builds the terrain from the terrain resource lResourceId:
+    //   1. reads "oTerrainFileName" and looks for the file that the data type
+    //      names (SetDefaultDataType): "<export path>/<name>.terrain" or
+    //      "<file path>/<name>.gfterr" (the latter also makes heights
+    //      editable); any other data type looks for no file;
+    //   2. an existing file is loaded with Load; its outcome is GetError();
+    //   3. otherwise, or when opening, loading or closing raised, a new flat
+    //      terrain is built from the resource's attributes (see the header of
+    //      the class for the sizes accepted). With SetFailOnFileMissing a
+    //      missing or unloadable file is reported first.
+    // Always returns true; HasTerrain() and GetError() tell what came of it.
+    // A missing resource is reported and reads as all attributes empty.
+    bool InitData(long lResourceId) override;
+    // Filled with the terrain file format (stream form of the visual and its
+    // tree); does nothing until then.
+    void Serialize(CVQDataStream& stream) override;
+    // Filled with the per-frame update and rendering; do nothing until then.
+    void Display(long lViewportId) override;
+    void Update() override;
+    // CVQVisual::SetDirty: the next Update runs.
+    void SetDirty(int nFlags) override;
+
+    // --- lifecycle -----------------------------------------------------------
+    virtual void SetDefaultDataType(eVQTerrainDataType eType);
+    // A missing terrain file is reported as an assertion failure from now on.
+    virtual void SetFailOnFileMissing();
+    // Builds the patches and the patch tree from the context: resource names
+    // first (ResourceInit), then Compute on the context. Patches are active,
+    // every tree node carries dirty mask VQ_TERRAIN_DIRTYMASK_ALL and the
+    // visual is dirty. A previous tree is freed first. When the context
+    // describes a size outside the limits, the failure is reported and the
+    // visual is left without a tree.
+    virtual void Init();
+    // Frees the patches and the tree, sets the patch and landscape sizes to
+    // -1, the landscape box to zero, and releases the texture names.
+    virtual void Cleanup();
+    // Reads / writes a whole terrain file; filled with the terrain file
+    // format. Until then Load reads nothing, leaves the terrain as it is,
+    // sets GetError() to vqTerr_Err_BadVersion (no version is readable yet)
+    // and returns false; Save writes nothing.
+    virtual bool Load(CFileIO& file);
+    virtual void Save(CFileIO& file);
+    // Writes nothing.
+    virtual void Exporrt(CFileIO& file);
+
+    // --- editing: filled with the editing operations; do nothing until then.
+    // World coordinates X/Y in world units, raw 16-bit heights, packed
+    // 32-bit colours, texture ids and layers 0 and 1.
+    virtual void SetConstructionHeight(float fX, float fY, CVQTerrainPen& pen);
+    virtual void SetConstructionHeight(float fX, float fY, short nHeight);
+    virtual void SetConstructionColor(float fX, float fY, unsigned int nColor);
+    virtual void ApplyPen(float fX, float fY, CVQTerrainPen& pen);
+    virtual void Flatten();
+    virtual void SetTexture(float fX0, float fY0, float fX1, float fY1, int nLayer, int nTexture);
+    virtual void SetTexture(float fX, float fY, int nLayer, int nTexture);
+    virtual void BeginUndoSample();
+    virtual void SampleUndoPatch(int nPatchX, int nPatchY);
+    virtual void SampleUndoPatch(float fX, float fY);
+    virtual void SampleUndoPatches(float fX0, float fY0, float fX1, float fY1);
+    virtual void EndUndoSample();
+    virtual void Undo();
+    virtual void SetCellLimit(int nCells);
+    virtual void ResetCellLimit();
+    virtual void SetCustomFlags(float fX, float fY, unsigned int nFlags);
+    // Filled with the per-frame update.
+    virtual void InvalidateCells();
+    virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
+                              eUserColorOperator eOp);
+    virtual void SetPatchColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor);
+    virtual void SetPatchColor(float fX, float fY, unsigned int nColor);
+
+    // --- queries: filled with the terrain queries; until then they answer as
+    // for a point outside the terrain (0, 0.0, zero vectors, false, outputs
+    // untouched).
+    virtual short GetConstructionHeight(float fX, float fY) const;
+    virtual unsigned int GetConstructionColor(float fX, float fY) const;
+    virtual int GetTextures(float fX, float fY, int& nTex0, int& nTex1) const;
+    virtual float GetHeight(float fX, float fY, eForcetype eForce, bool bLock);
+    virtual CVQVector3 GetNormal(float fX, float fY, bool bLock);
+    virtual CVQVector3 GetInterpolatedNormal(float fX, float fY, bool bLock);
+    virtual CVQVector4 GetColor(float fX, float fY, eForcetype eForce, bool bLock);
+    virtual float GetHeightConst(float fX, float fY, eForcetype eForce) const;
+    virtual CVQVector3 GetNormalConst(float fX, float fY);
+    virtual CVQVector3 GetInterpolatedNormalConst(float fX, float fY);
+    virtual CVQVector4 GetColorConst(float fX, float fY, eForcetype eForce);
+    virtual int GetTrianglesInRect(CVQVector2& a, CVQVector2& b, CVQVector2& c, _sVQTerrainResultTriangle* pResult,
+                                   int nCapacity, bool bNormals, bool bColors);
+    virtual void GetTerrainVertexData(_sVQTerrainRawVertex* pVertices, int nCount, bool bHeight, bool bNormal,
+                                      bool bColor, bool bTex, CVQVector3* pMin, CVQVector3* pMax) const;
+    // The landscape box: X and Y span the power-of-two square of patch
+    // positions (world units), Z the heights once the update computed them.
+    // Zero before the first Init and after Cleanup.
+    virtual void GetLandscapeBounds(CVQVector3& vMin, CVQVector3& vMax);
+    // max - min.
+    virtual void GetLandscapeDimensions(CVQVector3& vDimensions);
+    // (max + min) * 0.5.
+    virtual void GetLandscapeCenter(CVQVector3& vCenter);
+    virtual bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3& hit) const;
+    virtual float GetMaxHeightOnLine(CVQVector2& a, CVQVector2& b) const;
+    virtual float GetMinHeightOnLine(CVQVector2& a, CVQVector2& b);
+    virtual float GetPatchAverageHeight(CVQVector2& p);
+    virtual float GetPatchMinHeight(CVQVector2& p);
+    virtual float GetPatchMaxHeight(CVQVector2& p);
+    virtual bool GetCoordsFromScreenCoordinates(const long& lViewportId, int nX, int nY, CVQVector3& hit,
+                                                bool bLock);
+    // Patch flags: filled with the editing operations.
+    virtual void SetAllPatchesActive();
+    virtual void SetPatchActive(float fX, float fY, bool bActive);
+    virtual bool GetPatchActive(float fX, float fY) const;
+    virtual void SetPatchBlack(float fX, float fY, bool bBlack);
+    virtual bool GetPatchBlack(float fX, float fY) const;
+    // Filled with the per-frame rendering.
+    virtual void Render(const long& lViewportId);
+    // Counts of the tree: filled with the terrain queries; 0 until then.
+    virtual int CountNodes();
+    virtual int CountLeaves();
+    virtual int CountPatches();
+    virtual int CountTriangles();
+    virtual int CountVertices();
+    virtual int CountIndices();
+    virtual CVQTerrainContext& GetTerrainContext();
+    // Filled with the per-frame rendering; until then the list is emptied.
+    // The reference stays valid until the next call.
+    virtual std::vector<int>& DetermineVisiblePatchIndices(const long& lViewportId);
+    // ResourceRelease, then ResourceInit: re-reads the resource's names.
+    virtual void ResourceUpdate();
+    // Only stored, for the renderer.
+    virtual void SetWireframeMode(bool bWireframe);
+    // Filled with the per-frame rendering; false (outputs untouched) until then.
+    virtual bool CheckDirtyIntersection(const long& lViewportId, int nX, int nY, int& nPatchX, int& nPatchY);
+
+    // --- non-virtual ---------------------------------------------------------
+    // Outcome of the last Load; vqTerr_Err_None when none ran.
+    eVQTerrainError GetError() const;
+    // True while patches and a patch tree exist (after a successful Init).
+    bool HasTerrain() const;
+
+protected:
+    // --- parameters, forwarded to the context of the same name ---------------
+    virtual void SetCellResolution(float fX, float fY);
+    virtual void SetCellsPerPatch(int nX, int nY);
+    virtual void SetPatches(int nX, int nY);
+    virtual void SetHeightValues(float fUnit, float fBias);
+    virtual void SetTerrainOffset(float fX, float fY);
+    virtual void SetDefaultTexture(int nId);
+    // The context's error texture.
+    virtual void SetMissingTexture(int nId);
+    virtual void SetShaders(int nStage1, int nStage2);
+    virtual void SetHeightsEditable();
+
+    // Patch column and row of a world point. The point is accepted when it
+    // lies in the closed rectangle of the existing patches,
+    // [offX, offX + nx * patch width] x [offY, offY + ny * patch depth];
+    // a point on the far edge belongs to the last column / row. False, with
+    // px = py = 0, outside and without a tree.
+    virtual bool ConvertToPatchGrid(float fX, float fY, int& nPatchX, int& nPatchY) const;
+    // Filled with the per-frame update; do nothing until then.
+    virtual void InvalidatePatches(float fX, float fY, int nPatchX, int nPatchY, unsigned int nMask,
+                                   const CVQTerrainPatch* pPatch);
+    virtual void InvalidatePatch(int nPatchX, int nPatchY, int nDX, int nDY, unsigned int nMask);
+    // Links patches and inner nodes into the tree over the n x n square,
+    // n = max(nPX, nPY); nx x ny patches exist, nPX and nPY are the powers of
+    // two >= nx and ny. Sets the rectangles, generations and landscape box.
+    virtual void ConstructQuadTree(int nx, int ny, int nPX, int nPY);
+    // Links the children of pNode, which covers the patch positions
+    // [x0, x1) x [y0, y1); k is the next free element of m_pQuadNodes.
+    virtual void ConstructQuadTreeRecourse(CVQTerrainQuadNode* pNode, int nx, int ny, int x0, int y0, int x1, int y1,
+                                           int& k);
+    // Filled with the per-frame update.
+    virtual void UpdateVertices();
+    virtual void UpdateBounds();
+    virtual void DetermineVisiblePatches(std::vector<CVQTerrainPatch*>& list, const long& lViewportId,
+                                         CVQTerrainQuadNode* pNode, unsigned int nFlags);
+
+    // --- drawing hooks of the derived renderer ---------------------------------
+    // Here they report the assertion failure "false" and do nothing else.
+    // Per mesh the renderer gets one flush, one add per visible active patch
+    // (its index in the patch array) and one render of the mesh.
+    virtual void FlushRenderList();
+    virtual void AddPatchToRenderList(int nPatchIndex);
+    virtual void RenderTerrainMesh(CVQTerrainMesh& mesh);
+
+    // --- renderer resources ----------------------------------------------------
+    // Reads the names from the terrain resource: shaders "oShaderStage1",
+    // "oShaderStage2", "oBlackShader" (default "terr_black_shd"); texture
+    // resource ids "nDefaultTextureId" and "nDefaultErrorId" into the
+    // context, their file names into the default and error texture names;
+    // "oBlackTexture" (default "black"). Enters the default texture under
+    // VQ_TERRAIN_TEXTURE_DEFAULT. A missing resource is reported and leaves
+    // the names empty.
+    virtual void ResourceInit();
+    // Frees the names GetTexture made and empties the name map.
+    virtual void ResourceRelease();
+    // Hook: make the texture of resource nId (file name oName) ready for
+    // drawing; false when it cannot. False here.
+    virtual bool LoadTexture(int nId, const CVQString& oName);
+    // Texture name of an id: VQ_TERRAIN_TEXTURE_BLACK gives the black texture
+    // (no lookup), ids seen before their remembered name, other ids the file
+    // name of their CVQTerrainTextureRes once LoadTexture accepted it. An id
+    // that is no texture resource gives the error texture (and is not
+    // remembered); one whose LoadTexture failed gives the error texture, on
+    // the first request too, and is remembered as such. The reference lives
+    // until ResourceRelease or Cleanup.
+    virtual const CVQString& GetTexture(int nId);
+    // Shader name of stage 0, 1 or 2 (the black patches' shader). Any other
+    // stage is reported ("false") and gives the text
+    // "CVQTerrainVisual::GetShader() : Illegal stage count!".
+    virtual const CVQString& GetShader(int nStage);
+    // True once any visual ran ResourceInit.
+    virtual bool GetResourcesInitialized();
+
+    // The patch at grid position (column, row); null outside the built grid
+    // and without a tree.
+    CVQTerrainPatch* GetPatch(int nPatchX, int nPatchY) const;
+
+    // Texture names resolved so far. Entries under ids >= 0 that point at a
+    // string other than m_oErrorTexture are owned (made by GetTexture); the
+    // entry under VQ_TERRAIN_TEXTURE_DEFAULT points at m_oDefaultTexture.
+    std::map<int, CVQString*> m_oTextureNames;
+    CVQString m_oShaderStage1;
+    CVQString m_oShaderStage2;
+    CVQString m_oBlackShader;
+    CVQString m_oDefaultTexture;
+    CVQString m_oErrorTexture;
+    CVQString m_oBlackTexture;
+    long m_lResourceId;  // -1 until InitData
+    eVQTerrainDataType m_eDataType;
+    bool m_bWireframeMode;
+    CVQTerrainPatch* m_pPatches;        // nx * ny, row by row; owned; null without a tree
+    CVQTerrainQuadNode* m_pQuadTree;    // root: &m_pQuadNodes[0]; null without a tree
+    CVQTerrainQuadNode* m_pQuadNodes;   // (nPX - 1) * (nPY - 1) inner nodes; owned
+    CVQTerrainContext m_oContext;
+    float m_fPatchSizeX;      // world units; -1 without a tree
+    float m_fPatchSizeY;
+    float m_fLandscapeSizeX;  // nx * patch width; -1 without a tree
+    float m_fLandscapeSizeY;
+    CVQVector3 m_oLandscapeMin;
+    CVQVector3 m_oLandscapeMax;
+    CVQMutex m_oMutex;
+    bool m_bFailOnFileMissing;
+    eVQTerrainError m_eError;
+    std::vector<int> m_oVisiblePatchIndices;
+    CVQTerrainUndoBuffer m_oUndoBuffer;
+    CVQTerrainUndoInfo* m_pUndoInfo;  // record being sampled; not owned
+
+    // Set by the first ResourceInit of any visual; atomic because visuals on
+    // different threads may initialise at the same time.
+    static std::atomic<bool> sm_bGlobalResourcesInitialized;
+
+private:
+    // Whether the context describes a terrain within the limits above.
+    bool CanBuild() const;
+    // Deletes the patch and node arrays and forgets the tree.
+    void FreeTree();
+    // Opens and loads an existing terrain file. False, after Cleanup, when
+    // opening, loading or closing raised or the file could not be opened.
+    bool LoadTerrainFile(const CVQString& oPath);
+
+    // Size of the arrays the present tree was built with: indexing goes by
+    // these, never by the context, which a later setter may change.
+    int m_nBuiltPatchesX;
+    int m_nBuiltPatchesY;
+    int m_nQuadNodeCount;
+};
+
+#endif
