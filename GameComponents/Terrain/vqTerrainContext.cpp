@@ -1,9 +1,15 @@
+#define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainContext"
+
 #include "GameComponents/Terrain/vqTerrainContext.h"
 
+#include "Common/VQAssert.h"
 #include "Common/VQFileIO.h"
+#include "GameComponents/Terrain/VQTerrainMesh.h"
+#include "MathLib/VQGeomUtilTriangle.h"
 
 #include <algorithm>
 #include <climits>
+#include <new>
 
 int32_t CVQTerrainContext::m_nMaxVerticesPerBuffer = 65536;
 int32_t CVQTerrainContext::m_nMaxIndicesPerBuffer = 65536;
@@ -27,6 +33,60 @@ int BitLength(uint32_t v)
 int32_t SaturateToInt32(int64_t v)
 {
     return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// The masks and the assertion texts ("nContextId < 32") spell out these sizes.
+static_assert(VQ_TERRAIN_MESH_SLOTS == 32, "one bit of a 32-bit mask per mesh slot");
+static_assert(VQ_TERRAIN_PATCH_VECTORS <= 32, "one bit of a 32-bit mask per pooled vector");
+
+// Lends one of the single-use scratch buffers (see the header for the rules).
+// szFreeText is reported when the buffer is already lent out; szAllocText,
+// when given, when an allocation fails.
+template <class T>
+T* LendScratch(T*& pBuffer, int32_t& nCapacity, bool& bUsed, int nCount, const char* szFreeText,
+               const char* szAllocText)
+{
+    VQ_ASSERT_MSG(!bUsed, szFreeText);
+    const int32_t nWanted = std::max(nCount, 0);
+    if (pBuffer != nullptr && nWanted > nCapacity) {
+        // The first borrower still writes to this memory; freeing it would
+        // turn its pointer into a dangling one.
+        if (bUsed)
+            return nullptr;
+        delete[] pBuffer;
+        pBuffer = nullptr;
+        nCapacity = 0;
+    }
+    if (pBuffer == nullptr) {
+        // Not-throwing new: the component throws nothing, and a count from a
+        // corrupt grid must end in a report, not in an exception.
+        pBuffer = new (std::nothrow) T[nWanted];
+        nCapacity = pBuffer != nullptr ? nWanted : 0;
+        if (szAllocText != nullptr)
+            VQ_ASSERT_MSG(pBuffer != nullptr, szAllocText);
+    }
+    bUsed = true;
+    return pBuffer;
+}
+
+// Takes a scratch buffer back; the memory stays for the next borrower.
+template <class T>
+void ReturnScratch(const T* pBuffer, bool& bUsed, const T* pArrayBase, const char* szUsedText,
+                   const char* szBaseText)
+{
+    VQ_ASSERT_MSG(bUsed, szUsedText);
+    VQ_ASSERT_MSG(pArrayBase == pBuffer, szBaseText);
+    bUsed = false;
+}
+
+bool IsMeshSlot(int n)
+{
+    return n >= 0 && n < VQ_TERRAIN_MESH_SLOTS;
+}
+
+uint32_t Bit(int n)
+{
+    return 1u << n;
 }
 
 }  // namespace
@@ -63,11 +123,44 @@ CVQTerrainContext::CVQTerrainContext(CVQTerrainVisual* pTerrain)
       m_nShaderStage2(-1),
       m_nCellGeneration(-1),
       m_nCellLimit(-1),
-      m_pTerrain(pTerrain)
+      m_pTerrain(pTerrain),
+      m_unUsedMeshes(0),
+      m_unUsedMeshIndices(0),
+      m_nEnumerateMeshIndex(VQ_TERRAIN_MESH_SLOTS),
+      m_bMeshesEnumerating(false),
+      m_pTempDataInfoCells(nullptr),
+      m_pTempDataInfoVertices(nullptr),
+      m_pTempDataPatchArray(nullptr),
+      m_pTempDataGeomTriangles(nullptr),
+      m_nTempDataInfoCells_Size(0),
+      m_nTempDataInfoVertices_Size(0),
+      m_nTempDataPatchArray_Size(0),
+      m_nTempDataGeomTriangles_Size(0),
+      m_bTempDataInfoCells_Used(false),
+      m_bTempDataInfoVertices_Used(false),
+      m_bTempDataPatchArray_Used(false),
+      m_bTempDataGeomTriangles_Used(false),
+      m_unTempPatchVector_Used(0),
+      m_nVectorWaitingCount(0)
 {
+    for (_sVQTerrainMeshSlot& oSlot : m_aMeshSlots)
+        oSlot = {nullptr, nullptr, -1};
 }
 
-CVQTerrainContext::~CVQTerrainContext() {}
+// The mutex, the event and the vectors go with the members, after the
+// buffers and meshes: nobody may borrow from a context that is being
+// destroyed.
+CVQTerrainContext::~CVQTerrainContext()
+{
+    delete[] m_pTempDataInfoCells;
+    delete[] m_pTempDataInfoVertices;
+    delete[] m_pTempDataPatchArray;
+    delete[] m_pTempDataGeomTriangles;
+    for (_sVQTerrainMeshSlot& oSlot : m_aMeshSlots) {
+        delete oSlot.pMesh;
+        oSlot.pMesh = nullptr;
+    }
+}
 
 // The read order is the write order of Save; a read past the end of the file
 // leaves its field zero, which is why no read is checked here.
@@ -328,4 +421,235 @@ int CVQTerrainContext::GetPowerOf2_Exponent(int n)
     if (n <= 1)
         return 0;
     return BitLength(static_cast<uint32_t>(n - 1));
+}
+
+// ---------------------------------------------------------------------------
+// Scratch buffers.
+
+_svqCellInformationField* CVQTerrainContext::GetNewCellArray(int nCount)
+{
+    return LendScratch(m_pTempDataInfoCells, m_nTempDataInfoCells_Size, m_bTempDataInfoCells_Used, nCount,
+                       "!m_bTempDataInfoCells_Used", "m_pTempDataInfoCells != NULL");
+}
+
+void CVQTerrainContext::FreeCellArray(_svqCellInformationField* pArrayBase)
+{
+    ReturnScratch(m_pTempDataInfoCells, m_bTempDataInfoCells_Used, pArrayBase, "m_bTempDataInfoCells_Used == true",
+                  "pArrayBase == m_pTempDataInfoCells");
+}
+
+_svqVertexInformationField* CVQTerrainContext::GetNewVertexArray(int nCount)
+{
+    return LendScratch(m_pTempDataInfoVertices, m_nTempDataInfoVertices_Size, m_bTempDataInfoVertices_Used, nCount,
+                       "!m_bTempDataInfoVertices_Used", "m_pTempDataInfoVertices != NULL");
+}
+
+void CVQTerrainContext::FreeVertexArray(_svqVertexInformationField* pArrayBase)
+{
+    ReturnScratch(m_pTempDataInfoVertices, m_bTempDataInfoVertices_Used, pArrayBase,
+                  "m_bTempDataInfoVertices_Used == true", "pArrayBase == m_pTempDataInfoVertices");
+}
+
+CVQTerrainPatch** CVQTerrainContext::GetNewPatchPointerArray(int nCount)
+{
+    return LendScratch(m_pTempDataPatchArray, m_nTempDataPatchArray_Size, m_bTempDataPatchArray_Used, nCount,
+                       "!m_bTempDataPatchArray_Used", nullptr);
+}
+
+void CVQTerrainContext::FreePatchPointerArray(CVQTerrainPatch** pArrayBase)
+{
+    ReturnScratch<CVQTerrainPatch*>(m_pTempDataPatchArray, m_bTempDataPatchArray_Used, pArrayBase,
+                                    "m_bTempDataPatchArray_Used == true", "pArrayBase == m_pTempDataPatchArray");
+}
+
+_sVQGeomUtilTriangle* CVQTerrainContext::GetGeomTriangleBuffer(int nCount)
+{
+    return LendScratch(m_pTempDataGeomTriangles, m_nTempDataGeomTriangles_Size, m_bTempDataGeomTriangles_Used, nCount,
+                       "!m_bTempDataGeomTriangles_Used", nullptr);
+}
+
+void CVQTerrainContext::FreeGeomTriangleBuffer(_sVQGeomUtilTriangle* pArrayBase)
+{
+    ReturnScratch(m_pTempDataGeomTriangles, m_bTempDataGeomTriangles_Used, pArrayBase,
+                  "m_bTempDataGeomTriangles_Used == true", "pArrayBase == m_pTempDataGeomTriangles");
+}
+
+// ---------------------------------------------------------------------------
+// Vector pool.
+
+std::vector<CVQTerrainPatch*>& CVQTerrainContext::GetNewPatchPointerVector(int& nInx)
+{
+    m_oVectorMutex.Lock();
+    for (;;) {
+        for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
+            if ((m_unTempPatchVector_Used & Bit(i)) == 0) {
+                m_unTempPatchVector_Used |= Bit(i);
+                // clear() keeps the capacity: a frame's culling reuses it.
+                m_oTempPatchVector[i].clear();
+                nInx = i;
+                m_oVectorMutex.Unlock();
+                return m_oTempPatchVector[i];
+            }
+        }
+        // All lent out. The wait is short and bounded, so a signal that
+        // fires between Unlock and TimedWait (or goes to another waiter)
+        // costs at most one millisecond, never a hang.
+        ++m_nVectorWaitingCount;
+        m_oVectorMutex.Unlock();
+        m_oVectorEvent.TimedWait(1);
+        m_oVectorMutex.Lock();
+        --m_nVectorWaitingCount;
+        VQ_ASSERT(m_nVectorWaitingCount >= 0);
+    }
+}
+
+void CVQTerrainContext::FreePatchPointerVector(std::vector<CVQTerrainPatch*>& oVec, int nInx)
+{
+    const bool bInRange = nInx >= 0 && nInx < VQ_TERRAIN_PATCH_VECTORS;
+    m_oVectorMutex.Lock();
+    VQ_ASSERT_MSG(bInRange && (m_unTempPatchVector_Used & Bit(nInx)) != 0, "m_unTempPatchVector_Used & (1 << nInx)");
+    if (!bInRange) {
+        m_oVectorMutex.Unlock();
+        return;
+    }
+    VQ_ASSERT(&(oVec) == &(m_oTempPatchVector[nInx]));
+    m_unTempPatchVector_Used &= ~Bit(nInx);
+    // Read under the lock, signalled after it: the woken borrower's first
+    // step is to take this mutex.
+    const bool bSomeoneWaits = m_nVectorWaitingCount >= 1;
+    m_oVectorMutex.Unlock();
+    if (bSomeoneWaits)
+        m_oVectorEvent.Signal();
+}
+
+// ---------------------------------------------------------------------------
+// Mesh slot numbers.
+
+int CVQTerrainContext::GetMeshIndex()
+{
+    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n) {
+        if ((m_unUsedMeshIndices & Bit(n)) == 0) {
+            m_unUsedMeshIndices |= Bit(n);
+            return n;
+        }
+    }
+    VQ_ASSERT_FAIL("false");
+    return -1;
+}
+
+void CVQTerrainContext::FreeMeshIndex(int nContextId)
+{
+    VQ_ASSERT(nContextId >= 0);
+    VQ_ASSERT_MSG(nContextId < VQ_TERRAIN_MESH_SLOTS, "nContextId < 32");
+    if (!IsMeshSlot(nContextId))
+        return;
+    VQ_ASSERT_MSG((m_unUsedMeshIndices & Bit(nContextId)) != 0, "m_unUsedMeshIndices & (1 << nContextId)");
+    m_unUsedMeshIndices &= ~Bit(nContextId);
+}
+
+void CVQTerrainContext::ResetMeshIndices()
+{
+    m_unUsedMeshIndices = 0;
+}
+
+void CVQTerrainContext::CopyMeshSituation()
+{
+    m_unUsedMeshIndices = m_unUsedMeshes;
+}
+
+// ---------------------------------------------------------------------------
+// Mesh slots.
+
+int CVQTerrainContext::GetMesh(CVQTerrainQuadNode* pNode)
+{
+    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n) {
+        if ((m_unUsedMeshes & Bit(n)) != 0)
+            continue;
+        m_unUsedMeshes |= Bit(n);
+        _sVQTerrainMeshSlot& oSlot = m_aMeshSlots[n];
+        if (oSlot.pMesh == nullptr) {
+            // A vertex is keyed by its place on a raster of the whole
+            // terrain in half-cell units, so that patches sharing an edge
+            // find each other's vertices (saturated: a corrupt grid size
+            // must not wrap around).
+            oSlot.pMesh = new CVQTerrainMesh();
+            oSlot.pMesh->SetVertexCapacity(GetMaxVerticesPerBuffer());
+            oSlot.pMesh->SetIndexCapacity(GetMaxIndicesPerBuffer());
+            oSlot.pMesh->SetVertexBufferId(n);
+            oSlot.pMesh->SetRasterCount(SaturateToInt32(int64_t(2) * m_nCellsPerPatchX * m_nPatchesX),
+                                        SaturateToInt32(int64_t(2) * m_nCellsPerPatchY * m_nPatchesY));
+        }
+        oSlot.pNode = pNode;
+        oSlot.nTag = -1;
+        return n;
+    }
+    VQ_ASSERT_FAIL("false");
+    return -1;
+}
+
+void CVQTerrainContext::FreeMesh(int nContextId)
+{
+    VQ_ASSERT(nContextId >= 0);
+    VQ_ASSERT_MSG(nContextId < VQ_TERRAIN_MESH_SLOTS, "nContextId < 32");
+    if (!IsMeshSlot(nContextId))
+        return;
+    VQ_ASSERT_MSG((m_unUsedMeshes & Bit(nContextId)) != 0, "m_unUsedMeshes & (1 << nContextId)");
+    m_unUsedMeshes &= ~Bit(nContextId);
+    _sVQTerrainMeshSlot& oSlot = m_aMeshSlots[nContextId];
+    if (oSlot.pMesh != nullptr)
+        oSlot.pMesh->Reset();
+    oSlot.pNode = nullptr;
+    oSlot.nTag = -1;
+}
+
+void CVQTerrainContext::ResetMeshes()
+{
+    m_unUsedMeshes = 0;
+    for (_sVQTerrainMeshSlot& oSlot : m_aMeshSlots) {
+        if (oSlot.pMesh != nullptr)
+            oSlot.pMesh->Reset();
+        oSlot.pNode = nullptr;
+    }
+}
+
+CVQTerrainMesh* CVQTerrainContext::GetMeshByIndex(int nContextId) const
+{
+    if (!IsMeshSlot(nContextId) || (m_unUsedMeshes & Bit(nContextId)) == 0)
+        return nullptr;
+    return m_aMeshSlots[nContextId].pMesh;
+}
+
+// ---------------------------------------------------------------------------
+// Enumeration.
+
+void CVQTerrainContext::BeginEnumerateMeshes()
+{
+    VQ_ASSERT(!m_bMeshesEnumerating);
+    m_nEnumerateMeshIndex = 0;
+    m_bMeshesEnumerating = true;
+}
+
+bool CVQTerrainContext::GetNextMesh(CVQTerrainMesh** ppMesh, CVQTerrainQuadNode** ppNode, int* pTag)
+{
+    VQ_ASSERT(m_bMeshesEnumerating);
+    while (m_nEnumerateMeshIndex >= 0 && m_nEnumerateMeshIndex < VQ_TERRAIN_MESH_SLOTS) {
+        const int n = m_nEnumerateMeshIndex++;
+        if ((m_unUsedMeshes & Bit(n)) == 0)
+            continue;
+        const _sVQTerrainMeshSlot& oSlot = m_aMeshSlots[n];
+        if (ppMesh != nullptr)
+            *ppMesh = oSlot.pMesh;
+        if (ppNode != nullptr)
+            *ppNode = oSlot.pNode;
+        if (pTag != nullptr)
+            *pTag = oSlot.nTag;
+        return true;
+    }
+    return false;
+}
+
+void CVQTerrainContext::EndEnumerateMeshes()
+{
+    VQ_ASSERT(m_bMeshesEnumerating);
+    m_bMeshesEnumerating = false;
 }

@@ -1,13 +1,26 @@
 #ifndef VQ_TERRAIN_CONTEXT_H
 #define VQ_TERRAIN_CONTEXT_H
 
+#include "Common/VQEvent.h"
+#include "Common/VQMutex.h"
 #include "Common/VQPlatform.h"
 #include "GameComponents/Terrain/vqTerrainStructures.h"
 
 #include <cstdint>
+#include <vector>
 
 class CFileIO;
+class CVQTerrainMesh;
+class CVQTerrainPatch;
+class CVQTerrainQuadNode;
 class CVQTerrainVisual;
+struct _sVQGeomUtilTriangle;
+
+// Number of mesh slots: the terrain is drawn from at most this many meshes,
+// and a 32-bit mask records which slots are taken.
+#define VQ_TERRAIN_MESH_SLOTS 32
+// Number of patch-pointer vectors that may be lent out at the same time.
+#define VQ_TERRAIN_PATCH_VECTORS 16
 
 // The parameter block of one terrain: grid geometry, height conversion and the
 // texture and shader ids that every patch, construction node, vertex buffer
@@ -34,17 +47,30 @@ class CVQTerrainVisual;
 //
 // Setters accept any value and validate nothing: sizes of zero or below give
 // degenerate grids, which the visual must reject before building patches.
-// No operation reports an error and none takes a lock.
+// No parameter operation reports an error or takes a lock.
 //
-// Ownership: the visual pointer is not owned. The context is not copyable
-// because it owns the terrain's shared working storage.
+// Shared working storage (see the section "Working storage" below): four
+// single-use scratch buffers, a pool of VQ_TERRAIN_PATCH_VECTORS vectors of
+// patch pointers that several threads may borrow at once, and
+// VQ_TERRAIN_MESH_SLOTS mesh slots. Only the vector pool has a lock of its
+// own; the scratch buffers and mesh slots are used under the visual's mutex or
+// from the one thread that drives Update and Render. Where both are held the
+// visual's mutex is taken first, the pool's mutex second.
+//
+// Ownership: the visual pointer is not owned. The context owns the scratch
+// buffers, the vectors and every mesh a slot holds, and frees them only in its
+// destructor (storage grows to the largest request and is never shrunk). It
+// is not copyable for that reason.
 class VQ_API CVQTerrainContext {
 public:
     // Starts with every flag false, ids, versions, cell generation and cell
     // limit -1, sizes and offsets 0; height unit and bias and the
     // displacement amounts are 0.0 until set or computed (never
     // indeterminate, so saving an unfilled context writes defined bytes).
+    // No scratch buffer or mesh exists yet, no slot or vector is taken.
     explicit CVQTerrainContext(CVQTerrainVisual* pTerrain);
+    // Frees the scratch buffers and deletes every slot's mesh. Nothing may
+    // be borrowed from a context that is being destroyed.
     virtual ~CVQTerrainContext();
 
     // Reads the 84-byte parameter record that Save writes. The stored
@@ -178,7 +204,122 @@ public:
     // empty count never fall below those of a count of 1.
     static int GetPowerOf2_Exponent(int n);
 
+    // =====================================================================
+    // Working storage.
+    //
+    // Misuse (lending a buffer twice, returning a foreign pointer or a vector
+    // twice, slot numbers outside 0..31, freeing a slot that is not taken,
+    // unbalanced enumeration brackets) is reported through the assertion
+    // service with the condition's text; the operation then goes on as if the
+    // condition held, except where going on would touch memory outside the
+    // context's arrays or free memory a borrower still uses (stated below).
+
+    // --- Scratch buffers. Each is single-use: return it with the matching
+    // Free before anyone asks for it again. The returned memory stays valid
+    // until that Free; it is owned by the context and must not be freed.
+    //
+    // Get with count elements:
+    //   - no buffer yet: allocates count elements;
+    //   - count above the capacity: frees the buffer and allocates exactly
+    //     count elements, the old contents are lost;
+    //   - otherwise: the same buffer, contents as the last borrower left
+    //     them (nothing is cleared; callers reset what they read).
+    // A negative count is taken as 0. A failed allocation returns null and
+    // leaves no buffer (capacity 0); the cell and vertex arrays report it as
+    // "m_pTempDataInfoCells != NULL" / "m_pTempDataInfoVertices != NULL".
+    // Asking while the buffer is lent out reports "!m_bTemp..._Used"; the
+    // second borrower then shares the lent memory when count fits in it, and
+    // gets null when it does not (growing would free memory the first
+    // borrower still writes to).
+    //
+    // Free reports "m_bTemp..._Used == true" when the buffer is not lent and
+    // "pArrayBase == m_pTemp..." for a pointer that is not the buffer's base;
+    // either way the buffer counts as returned afterwards.
+
+    // Cell grid of the vertex passes: 3C x 3D records for C x D cells per
+    // patch (the patch and its eight neighbours).
+    _svqCellInformationField* GetNewCellArray(int nCount);
+    void FreeCellArray(_svqCellInformationField* pArrayBase);
+    // Vertex grid of the vertex passes: (3C + 1) x (3D + 1) records.
+    _svqVertexInformationField* GetNewVertexArray(int nCount);
+    void FreeVertexArray(_svqVertexInformationField* pArrayBase);
+    CVQTerrainPatch** GetNewPatchPointerArray(int nCount);
+    void FreePatchPointerArray(CVQTerrainPatch** pArrayBase);
+    // Triangles of GetTrianglesInRect. Unlike the other three buffers its
+    // elements are objects: default-constructed (all zero) when the buffer
+    // is allocated, destroyed when it is replaced or the context dies.
+    _sVQGeomUtilTriangle* GetGeomTriangleBuffer(int nCount);
+    void FreeGeomTriangleBuffer(_sVQGeomUtilTriangle* pArrayBase);
+
+    // --- Pool of patch-pointer vectors; safe to call from several threads.
+    // Lends the lowest-numbered free vector, emptied (its capacity kept),
+    // and stores its number, 0..VQ_TERRAIN_PATCH_VECTORS - 1, in nInx. When
+    // all are lent out the caller waits, in rounds of at most one
+    // millisecond, until one is returned: it never returns without a vector.
+    // The reference stays valid until FreePatchPointerVector.
+    std::vector<CVQTerrainPatch*>& GetNewPatchPointerVector(int& nInx);
+    // Returns vector nInx, which must be the reference Get handed out with
+    // that number; its contents are left as they are. Wakes one waiting
+    // borrower. Reports "m_unTempPatchVector_Used & (1 << nInx)" when the
+    // vector is not lent and "&(oVec) == &(m_oTempPatchVector[nInx])" for
+    // another vector; a number outside 0..15 reports the first and changes
+    // nothing.
+    void FreePatchPointerVector(std::vector<CVQTerrainPatch*>& oVec, int nInx);
+
+    // --- Mesh slot numbers, handed out while the patch tree computes which
+    // subtrees get a mesh. Numbers are handed out lowest first, so an
+    // unchanged tree walked in the same order gets the same numbers again.
+    // Lowest free number 0..31, now taken; -1 after reporting "false" when
+    // all 32 are taken.
+    int GetMeshIndex();
+    // Reports "nContextId >= 0" / "nContextId < 32" (and then changes
+    // nothing) or "m_unUsedMeshIndices & (1 << nContextId)".
+    void FreeMeshIndex(int nContextId);
+    // All numbers free.
+    void ResetMeshIndices();
+    // The numbers taken become exactly the slots whose mesh is in use.
+    void CopyMeshSituation();
+
+    // --- Mesh slots.
+    // Takes the lowest free slot for the subtree of pNode (not owned) and
+    // returns its number; -1 after reporting "false" when all 32 are taken.
+    // A slot's mesh is created on its first use, with the class-wide vertex
+    // and index limits, the slot number as vertex-buffer id and a raster of
+    // the whole terrain in half-cell units (2 x cells per patch x patches,
+    // per axis); later uses of the slot reuse that mesh.
+    int GetMesh(CVQTerrainQuadNode* pNode);
+    // Releases slot nContextId: its mesh is Reset (and kept for the next
+    // GetMesh), its node becomes null. Reports "nContextId >= 0" /
+    // "nContextId < 32" (and then changes nothing) or
+    // "m_unUsedMeshes & (1 << nContextId)".
+    void FreeMesh(int nContextId);
+    // Releases every slot; meshes are Reset and kept.
+    void ResetMeshes();
+    // The mesh of slot nContextId while the slot is in use, else null (also
+    // for numbers outside 0..31, and for a free slot that still keeps its
+    // mesh object).
+    CVQTerrainMesh* GetMeshByIndex(int nContextId) const;
+
+    // --- Enumeration of the slots in use, in slot order (used by Render):
+    //   BeginEnumerateMeshes(); while (GetNextMesh(&m, &n, &t)) {...}
+    //   EndEnumerateMeshes();
+    // Begin reports "!m_bMeshesEnumerating" when an enumeration is open;
+    // GetNextMesh and End report "m_bMeshesEnumerating" when none is.
+    void BeginEnumerateMeshes();
+    // Writes the next used slot's mesh, node and tag (-1) through the three
+    // pointers (a null pointer is skipped) and returns true; false once the
+    // slots are exhausted, and on every later call until the next Begin.
+    bool GetNextMesh(CVQTerrainMesh** ppMesh, CVQTerrainQuadNode** ppNode, int* pTag);
+    void EndEnumerateMeshes();
+
 private:
+    // One mesh slot.
+    struct _sVQTerrainMeshSlot {
+        CVQTerrainMesh* pMesh;       // owned; created on the slot's first use
+        CVQTerrainQuadNode* pNode;   // root of the subtree the mesh covers; not owned
+        int32_t nTag;                // -1; set only by GetMesh and FreeMesh
+    };
+
     bool m_bHeightsEditable;
     int16_t m_nFileMajor;
     int16_t m_nFileMinor;
@@ -213,10 +354,41 @@ private:
     CVQTerrainVisual* m_pTerrain;
 
     // ---------------------------------------------------------------------
-    // Shared working storage goes here, after the parameters: the scratch
-    // buffers of the vertex passes and queries, the pool of patch-pointer
-    // vectors with its mutex and event, and the 32 mesh slots.
+    // Shared working storage, after the parameters.
     // ---------------------------------------------------------------------
+    uint32_t m_unUsedMeshes;       // bit n: slot n holds a mesh in use
+    uint32_t m_unUsedMeshIndices;  // bit n: number n handed out by GetMeshIndex
+    _sVQTerrainMeshSlot m_aMeshSlots[VQ_TERRAIN_MESH_SLOTS];
+    // Next slot GetNextMesh looks at; starts exhausted (32) so that a
+    // GetNextMesh without BeginEnumerateMeshes finds nothing.
+    int32_t m_nEnumerateMeshIndex;
+    bool m_bMeshesEnumerating;
+    _svqCellInformationField* m_pTempDataInfoCells;
+    _svqVertexInformationField* m_pTempDataInfoVertices;
+    CVQTerrainPatch** m_pTempDataPatchArray;
+    _sVQGeomUtilTriangle* m_pTempDataGeomTriangles;
+    std::vector<CVQTerrainPatch*> m_oTempPatchVector[VQ_TERRAIN_PATCH_VECTORS];
+    // Element capacities of the four scratch buffers.
+    int32_t m_nTempDataInfoCells_Size;
+    int32_t m_nTempDataInfoVertices_Size;
+    int32_t m_nTempDataPatchArray_Size;
+    int32_t m_nTempDataGeomTriangles_Size;
+    // The buffer is lent out.
+    bool m_bTempDataInfoCells_Used;
+    bool m_bTempDataInfoVertices_Used;
+    bool m_bTempDataPatchArray_Used;
+    bool m_bTempDataGeomTriangles_Used;
+    // Bit i: vector i of the pool is lent out. Guarded by m_oVectorMutex.
+    uint32_t m_unTempPatchVector_Used;
+    // Signalled when a vector is returned while someone waits (auto-reset:
+    // one return wakes at most one waiter; the others poll every ms).
+    CVQEvent m_oVectorEvent;
+    // Guards m_unTempPatchVector_Used and m_nVectorWaitingCount. Taken after
+    // the visual's mutex, never before it.
+    CVQMutex m_oVectorMutex;
+    // Borrowers waiting for a free vector; never negative. Guarded by
+    // m_oVectorMutex.
+    int32_t m_nVectorWaitingCount;
 
     static int32_t m_nMaxVerticesPerBuffer;
     static int32_t m_nMaxIndicesPerBuffer;

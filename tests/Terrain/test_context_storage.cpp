@@ -1,0 +1,665 @@
+#include "GameComponents/Terrain/vqTerrainContext.h"
+
+#include "AssertRecorder.h"
+#include "GameComponents/Terrain/VQTerrainMesh.h"
+#include "MathLib/VQGeomUtilTriangle.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <initializer_list>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Scratch buffers. The four behave alike; each row drives one of them
+// through untyped accessors so that every rule is checked on all four.
+struct ScratchBuffer {
+    const char* szName;
+    size_t nElementSize;
+    std::function<void*(CVQTerrainContext&, int)> get;
+    std::function<void(CVQTerrainContext&, void*)> free;
+    const char* szLentText;    // reported when asked for while lent out
+    const char* szUnlentText;  // reported when returned while not lent
+    const char* szBaseText;    // reported for a pointer that is not the base
+};
+
+std::vector<ScratchBuffer> AllScratchBuffers()
+{
+    return {
+        {"cells", sizeof(_svqCellInformationField),
+         [](CVQTerrainContext& c, int n) -> void* { return c.GetNewCellArray(n); },
+         [](CVQTerrainContext& c, void* p) { c.FreeCellArray(static_cast<_svqCellInformationField*>(p)); },
+         "!m_bTempDataInfoCells_Used", "m_bTempDataInfoCells_Used == true", "pArrayBase == m_pTempDataInfoCells"},
+        {"vertices", sizeof(_svqVertexInformationField),
+         [](CVQTerrainContext& c, int n) -> void* { return c.GetNewVertexArray(n); },
+         [](CVQTerrainContext& c, void* p) { c.FreeVertexArray(static_cast<_svqVertexInformationField*>(p)); },
+         "!m_bTempDataInfoVertices_Used", "m_bTempDataInfoVertices_Used == true",
+         "pArrayBase == m_pTempDataInfoVertices"},
+        {"patch pointers", sizeof(CVQTerrainPatch*),
+         [](CVQTerrainContext& c, int n) -> void* { return c.GetNewPatchPointerArray(n); },
+         [](CVQTerrainContext& c, void* p) { c.FreePatchPointerArray(static_cast<CVQTerrainPatch**>(p)); },
+         "!m_bTempDataPatchArray_Used", "m_bTempDataPatchArray_Used == true", "pArrayBase == m_pTempDataPatchArray"},
+        {"triangles", sizeof(_sVQGeomUtilTriangle),
+         [](CVQTerrainContext& c, int n) -> void* { return c.GetGeomTriangleBuffer(n); },
+         [](CVQTerrainContext& c, void* p) { c.FreeGeomTriangleBuffer(static_cast<_sVQGeomUtilTriangle*>(p)); },
+         "!m_bTempDataGeomTriangles_Used", "m_bTempDataGeomTriangles_Used == true",
+         "pArrayBase == m_pTempDataGeomTriangles"},
+    };
+}
+
+// Fills the first n elements' bytes with a pattern derived from seed; under
+// the address sanitizer this also proves that n elements were allocated.
+void Fill(void* p, size_t nBytes, unsigned seed)
+{
+    unsigned char* b = static_cast<unsigned char*>(p);
+    for (size_t i = 0; i < nBytes; ++i)
+        b[i] = static_cast<unsigned char>(seed + i * 7);
+}
+
+bool HasPattern(const void* p, size_t nBytes, unsigned seed)
+{
+    const unsigned char* b = static_cast<const unsigned char*>(p);
+    for (size_t i = 0; i < nBytes; ++i)
+        if (b[i] != static_cast<unsigned char>(seed + i * 7))
+            return false;
+    return true;
+}
+
+TEST(ContextScratch, SmallerRequestReusesTheBufferWithItsContentsAndLargerOneGrowsIt)
+{
+    for (const ScratchBuffer& buf : AllScratchBuffers()) {
+        SCOPED_TRACE(buf.szName);
+        AssertRecorder rec;
+        CVQTerrainContext ctx(nullptr);
+        buf.free(ctx, buf.get(ctx, -5));  // a negative count is an empty request
+
+        void* p100 = buf.get(ctx, 100);
+        ASSERT_NE(nullptr, p100);
+        Fill(p100, 100 * buf.nElementSize, 1);
+        buf.free(ctx, p100);
+
+        void* p50 = buf.get(ctx, 50);
+        EXPECT_EQ(p100, p50);
+        EXPECT_TRUE(HasPattern(p50, 100 * buf.nElementSize, 1)) << "nothing is cleared between borrowers";
+        buf.free(ctx, p50);
+
+        void* p200 = buf.get(ctx, 200);
+        ASSERT_NE(nullptr, p200);
+        Fill(p200, 200 * buf.nElementSize, 2);
+        buf.free(ctx, p200);
+
+        // The capacity is now 200: anything up to it is served in place.
+        for (int n : {-1, 0, 1, 199, 200}) {
+            void* p = buf.get(ctx, n);
+            EXPECT_EQ(p200, p) << n;
+            buf.free(ctx, p);
+        }
+        EXPECT_TRUE(HasPattern(p200, 200 * buf.nElementSize, 2));
+        EXPECT_EQ(0u, rec.Count()) << rec.Texts()[0];
+    }
+}
+
+TEST(ContextScratch, AskingWhileLentReportsAndNeverFreesTheLentMemory)
+{
+    for (const ScratchBuffer& buf : AllScratchBuffers()) {
+        SCOPED_TRACE(buf.szName);
+        AssertRecorder rec;
+        CVQTerrainContext ctx(nullptr);
+        void* pFirst = buf.get(ctx, 10);
+
+        // A request that fits shares the lent memory.
+        EXPECT_EQ(pFirst, buf.get(ctx, 10));
+        EXPECT_EQ(std::vector<std::string>{buf.szLentText}, rec.Texts());
+
+        // Growing would pull the memory away from the first borrower.
+        rec.Clear();
+        EXPECT_EQ(nullptr, buf.get(ctx, 11));
+        EXPECT_EQ(std::vector<std::string>{buf.szLentText}, rec.Texts());
+        Fill(pFirst, 10 * buf.nElementSize, 4);  // still the first borrower's
+
+        rec.Clear();
+        buf.free(ctx, pFirst);
+        void* pGrown = buf.get(ctx, 11);
+        ASSERT_NE(nullptr, pGrown);
+        Fill(pGrown, 11 * buf.nElementSize, 5);
+        buf.free(ctx, pGrown);
+        EXPECT_EQ(0u, rec.Count());
+    }
+}
+
+TEST(ContextScratch, ReturningWrongPointerOrUnlentBufferReportsAndStillReturnsIt)
+{
+    for (const ScratchBuffer& buf : AllScratchBuffers()) {
+        SCOPED_TRACE(buf.szName);
+        AssertRecorder rec;
+        CVQTerrainContext ctx(nullptr);
+        void* p = buf.get(ctx, 4);
+        unsigned char foreign[1];
+        buf.free(ctx, foreign);
+        EXPECT_EQ(std::vector<std::string>{buf.szBaseText}, rec.Texts());
+
+        rec.Clear();
+        EXPECT_EQ(p, buf.get(ctx, 4)) << "the buffer counted as returned";
+        buf.free(ctx, p);
+        buf.free(ctx, p);
+        EXPECT_EQ(std::vector<std::string>{buf.szUnlentText}, rec.Texts());
+    }
+}
+
+TEST(ContextScratch, FourBuffersAreLentIndependently)
+{
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    const std::vector<ScratchBuffer> buffers = AllScratchBuffers();
+    std::vector<void*> lent;
+    for (const ScratchBuffer& buf : buffers)
+        lent.push_back(buf.get(ctx, 3));
+    for (size_t i = 0; i < buffers.size(); ++i)
+        buffers[i].free(ctx, lent[i]);
+    EXPECT_EQ(0u, rec.Count());
+}
+
+// Fresh heap memory is garbage-filled under the address sanitizer, so there
+// this also proves that the elements were constructed.
+TEST(ContextScratch, TriangleBufferHoldsDefaultConstructedTriangles)
+{
+    CVQTerrainContext ctx(nullptr);
+    for (int nCount : {3, 30}) {
+        _sVQGeomUtilTriangle* p = ctx.GetGeomTriangleBuffer(nCount);
+        for (int t = 0; t < nCount; ++t)
+            for (const _sVQGeomUtilVertex& v : p[t].aVertex) {
+                EXPECT_EQ(0.0f, v.vPos.GetX());
+                EXPECT_EQ(0.0f, v.vPos.GetY());
+                EXPECT_EQ(0.0f, v.vPos.GetZ());
+                for (float f : v.fNormal)
+                    EXPECT_EQ(0.0f, f);
+                for (float f : v.fColor)
+                    EXPECT_EQ(0.0f, f);
+            }
+        p[0].aVertex[0].vPos.SetX(1.0f);  // junk the replacement must not inherit
+        ctx.FreeGeomTriangleBuffer(p);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Vector pool.
+
+using PatchVector = std::vector<CVQTerrainPatch*>;
+
+CVQTerrainPatch* FakePatch(intptr_t n)
+{
+    return reinterpret_cast<CVQTerrainPatch*>(n * 16 + 16);
+}
+
+TEST(ContextVectorPool, LendsLowestFreeVectorEmptiedWithItsCapacity)
+{
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    std::vector<PatchVector*> lent;
+    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
+        int nInx = -1;
+        PatchVector& v = ctx.GetNewPatchPointerVector(nInx);
+        EXPECT_EQ(i, nInx);
+        for (PatchVector* pOther : lent)
+            EXPECT_NE(pOther, &v);
+        lent.push_back(&v);
+    }
+    lent[7]->assign(100, FakePatch(7));
+    lent[3]->push_back(FakePatch(3));
+    ctx.FreePatchPointerVector(*lent[7], 7);
+    ctx.FreePatchPointerVector(*lent[3], 3);
+
+    int nInx = -1;
+    PatchVector& v3 = ctx.GetNewPatchPointerVector(nInx);
+    EXPECT_EQ(3, nInx);
+    EXPECT_EQ(lent[3], &v3);
+    EXPECT_TRUE(v3.empty());
+    PatchVector& v7 = ctx.GetNewPatchPointerVector(nInx);
+    EXPECT_EQ(7, nInx);
+    EXPECT_TRUE(v7.empty());
+    EXPECT_GE(v7.capacity(), 100u) << "a frame's culling reuses the memory";
+
+    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i)
+        ctx.FreePatchPointerVector(*lent[i], i);
+    EXPECT_EQ(0u, rec.Count());
+}
+
+TEST(ContextVectorPool, SeventeenthBorrowerWaitsForAReturnedVector)
+{
+    CVQTerrainContext ctx(nullptr);
+    std::vector<PatchVector*> lent;
+    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
+        int nInx = -1;
+        lent.push_back(&ctx.GetNewPatchPointerVector(nInx));
+        lent.back()->push_back(FakePatch(i));
+    }
+
+    struct Loan {
+        PatchVector* pVec;
+        int nInx;
+        size_t nSize;
+    };
+    std::future<Loan> waiter = std::async(std::launch::async, [&ctx] {
+        int nInx = -1;
+        PatchVector& v = ctx.GetNewPatchPointerVector(nInx);
+        return Loan{&v, nInx, v.size()};
+    });
+    EXPECT_EQ(std::future_status::timeout, waiter.wait_for(std::chrono::milliseconds(30)));
+
+    ctx.FreePatchPointerVector(*lent[11], 11);
+    ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(10)));
+    const Loan loan = waiter.get();
+    EXPECT_EQ(11, loan.nInx);
+    EXPECT_EQ(lent[11], loan.pVec);
+    EXPECT_EQ(0u, loan.nSize);
+
+    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i)
+        ctx.FreePatchPointerVector(*lent[i], i);
+}
+
+TEST(ContextVectorPool, MisusedReturnsAreReported)
+{
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    int n0 = -1, n1 = -1;
+    PatchVector& v0 = ctx.GetNewPatchPointerVector(n0);
+    PatchVector& v1 = ctx.GetNewPatchPointerVector(n1);
+
+    // Numbers outside the pool are refused without touching it.
+    for (int nBad : {-1, VQ_TERRAIN_PATCH_VECTORS, 1000}) {
+        rec.Clear();
+        ctx.FreePatchPointerVector(v0, nBad);
+        EXPECT_EQ(std::vector<std::string>{"m_unTempPatchVector_Used & (1 << nInx)"}, rec.Texts()) << nBad;
+    }
+
+    rec.Clear();
+    ctx.FreePatchPointerVector(v1, n0);  // wrong vector for the number: number 0 is released anyway
+    EXPECT_EQ(std::vector<std::string>{"&(oVec) == &(m_oTempPatchVector[nInx])"}, rec.Texts());
+
+    rec.Clear();
+    ctx.FreePatchPointerVector(v0, n0);  // returned twice
+    EXPECT_EQ(std::vector<std::string>{"m_unTempPatchVector_Used & (1 << nInx)"}, rec.Texts());
+
+    rec.Clear();
+    int nInx = -1;
+    EXPECT_EQ(&v0, &ctx.GetNewPatchPointerVector(nInx));
+    EXPECT_EQ(0, nInx);
+    PatchVector& v2 = ctx.GetNewPatchPointerVector(nInx);
+    EXPECT_EQ(2, nInx) << "1 is still lent";
+    EXPECT_NE(&v1, &v2);
+    EXPECT_EQ(0u, rec.Count());
+}
+
+// Assertion reports from any thread, counted.
+std::atomic<int> g_nThreadedReports{0};
+bool CountReport(const char*, const char*, int)
+{
+    g_nThreadedReports.fetch_add(1);
+    return false;
+}
+
+// Many more borrowers than vectors, each borrowing, filling, checking and
+// returning in a fixed number of rounds. Each vector carries an owner tag
+// that a borrower claims with a compare-exchange: a vector lent to two
+// borrowers at once makes the second claim (or the first release) fail.
+TEST(ContextVectorPool, ConcurrentBorrowersNeverShareAVectorAndAreAllServed)
+{
+    constexpr int kThreads = 24;
+    constexpr int kRounds = 150;
+    constexpr int kMain = kThreads;  // owner tag of the test's own thread
+    const VQAssertHandler previous = VQSetAssertHandler(&CountReport);
+    g_nThreadedReports = 0;
+
+    // Start with the whole pool lent out, so that every borrower begins by
+    // waiting and the returns below race against a crowd of waiters.
+    CVQTerrainContext ctx(nullptr);
+    std::atomic<int> aOwner[VQ_TERRAIN_PATCH_VECTORS];
+    PatchVector* aVector[VQ_TERRAIN_PATCH_VECTORS];
+    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
+        int nInx = -1;
+        aVector[i] = &ctx.GetNewPatchPointerVector(nInx);
+        aOwner[i] = kMain;
+    }
+    std::atomic<int> nServed{0}, nShared{0}, nWrongVector{0}, nNotEmpty{0}, nForeignContents{0};
+
+    // A pool that loses a return leaves its borrowers waiting forever; end
+    // the run with a message instead of hanging until the runner's timeout.
+    std::promise<void> finished;
+    std::thread watchdog([done = finished.get_future()] {
+        if (done.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
+            std::fprintf(stderr, "vector pool borrowers still waiting after 60 s\n");
+            std::abort();
+        }
+    });
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int r = 0; r < kRounds; ++r) {
+                int nInx = -1;
+                PatchVector& v = ctx.GetNewPatchPointerVector(nInx);
+                if (nInx < 0 || nInx >= VQ_TERRAIN_PATCH_VECTORS || &v != aVector[nInx]) {
+                    ++nWrongVector;
+                    continue;
+                }
+                int nFree = -1;
+                if (!aOwner[nInx].compare_exchange_strong(nFree, t))
+                    ++nShared;
+                if (!v.empty())
+                    ++nNotEmpty;
+                for (int k = 0; k < 1 + r % 5; ++k)
+                    v.push_back(FakePatch(t));
+                // Hold some vectors long enough that all sixteen are out and
+                // borrowers queue up on the event.
+                if (r % 4 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                else
+                    std::this_thread::yield();
+                for (CVQTerrainPatch* p : v)
+                    if (p != FakePatch(t))
+                        ++nForeignContents;
+                int nMe = t;
+                if (!aOwner[nInx].compare_exchange_strong(nMe, -1))
+                    ++nShared;
+                ctx.FreePatchPointerVector(v, nInx);
+                ++nServed;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
+        aOwner[i] = -1;
+        ctx.FreePatchPointerVector(*aVector[i], i);
+    }
+    for (std::thread& th : threads)
+        th.join();
+    finished.set_value();
+    watchdog.join();
+    VQSetAssertHandler(previous);
+
+    EXPECT_EQ(kThreads * kRounds, nServed.load());
+    EXPECT_EQ(0, nShared.load());
+    EXPECT_EQ(0, nWrongVector.load());
+    EXPECT_EQ(0, nNotEmpty.load());
+    EXPECT_EQ(0, nForeignContents.load());
+    EXPECT_EQ(0, g_nThreadedReports.load());
+    // Every vector is free again: one thread gets all sixteen, in order.
+    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
+        EXPECT_EQ(-1, aOwner[i].load()) << i;
+        int nInx = -1;
+        EXPECT_EQ(aVector[i], &ctx.GetNewPatchPointerVector(nInx));
+        EXPECT_EQ(i, nInx);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Mesh slot numbers and mesh slots.
+
+CVQTerrainQuadNode* FakeNode(intptr_t n)
+{
+    return reinterpret_cast<CVQTerrainQuadNode*>(n * 64 + 64);
+}
+
+// The class-wide buffer limits, replaced for one test: meshes stay small.
+class BufferLimits {
+public:
+    BufferLimits(int nVertices, int nIndices)
+        : m_nVertices(CVQTerrainContext::GetMaxVerticesPerBuffer()),
+          m_nIndices(CVQTerrainContext::GetMaxIndicesPerBuffer())
+    {
+        CVQTerrainContext::SetMaxVerticesPerBuffer(nVertices);
+        CVQTerrainContext::SetMaxIndicesPerBuffer(nIndices);
+    }
+    ~BufferLimits()
+    {
+        CVQTerrainContext::SetMaxVerticesPerBuffer(m_nVertices);
+        CVQTerrainContext::SetMaxIndicesPerBuffer(m_nIndices);
+    }
+
+private:
+    int m_nVertices;
+    int m_nIndices;
+};
+
+// 4 x 3 patches of 8 x 8 cells: a raster of 64 x 48 half cells.
+void FillGrid(CVQTerrainContext& ctx)
+{
+    ctx.SetCellsPerPatch(8, 8);
+    ctx.SetPatches(4, 3);
+    ctx.Compute();
+}
+
+// One triangle of raster corners (dx = dy = 0) into the open patch.
+void AddTriangle(CVQTerrainMesh& mesh, std::initializer_list<std::pair<int, int>> corners)
+{
+    mesh.BeginTriangle();
+    for (const std::pair<int, int>& r : corners)
+        mesh.AddTriangleVertex(0, 0, r.first, r.second, 0.0f, CVQVector3(float(r.first), float(r.second), 0.0f),
+                               CVQVector3(0.0f, 0.0f, 1.0f), CVQVector2(0.0f, 0.0f), 0xFFFFFFFFu, 0);
+    mesh.EndTriangle();
+}
+
+TEST(ContextMeshIndices, HandedOutLowestFirstUntilAllThirtyTwoAreTaken)
+{
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n)
+        EXPECT_EQ(n, ctx.GetMeshIndex());
+    EXPECT_EQ(0u, rec.Count());
+
+    EXPECT_EQ(-1, ctx.GetMeshIndex());
+    EXPECT_EQ(std::vector<std::string>{"false"}, rec.Texts());
+
+    rec.Clear();
+    ctx.FreeMeshIndex(5);
+    ctx.FreeMeshIndex(20);
+    EXPECT_EQ(5, ctx.GetMeshIndex());
+    EXPECT_EQ(20, ctx.GetMeshIndex());
+    ctx.ResetMeshIndices();
+    EXPECT_EQ(0, ctx.GetMeshIndex());
+    EXPECT_EQ(1, ctx.GetMeshIndex());
+    EXPECT_EQ(0u, rec.Count());
+}
+
+TEST(ContextMeshIndices, CopyMeshSituationTakesExactlyTheSlotsInUse)
+{
+    BufferLimits limits(16, 16);
+    CVQTerrainContext ctx(nullptr);
+    FillGrid(ctx);
+    for (int n = 0; n < 4; ++n)
+        ctx.GetMesh(FakeNode(n));
+    ctx.FreeMesh(1);
+    // Numbers and slots are separate masks until copied.
+    EXPECT_EQ(0, ctx.GetMeshIndex());
+    ctx.CopyMeshSituation();
+    EXPECT_EQ(1, ctx.GetMeshIndex());
+    EXPECT_EQ(4, ctx.GetMeshIndex());
+    EXPECT_EQ(1, ctx.GetMesh(FakeNode(9))) << "taking numbers leaves the mesh slots alone";
+}
+
+TEST(ContextMeshSlots, FreeingABadOrUntakenSlotIsReported)
+{
+    BufferLimits limits(4, 4);
+    const struct {
+        bool bMesh;  // FreeMesh, else FreeMeshIndex
+        int nContextId;
+        const char* szText;
+    } cases[] = {
+        {false, -1, "nContextId >= 0"},
+        {false, VQ_TERRAIN_MESH_SLOTS, "nContextId < 32"},
+        {false, 1000, "nContextId < 32"},
+        {false, 3, "m_unUsedMeshIndices & (1 << nContextId)"},
+        {true, -1, "nContextId >= 0"},
+        {true, VQ_TERRAIN_MESH_SLOTS, "nContextId < 32"},
+        {true, 3, "m_unUsedMeshes & (1 << nContextId)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.bMesh ? "FreeMesh " : "FreeMeshIndex ") + std::to_string(c.nContextId));
+        AssertRecorder rec;
+        CVQTerrainContext ctx(nullptr);
+        FillGrid(ctx);
+        ctx.GetMeshIndex();
+        ctx.GetMesh(FakeNode(0));
+        if (c.bMesh)
+            ctx.FreeMesh(c.nContextId);
+        else
+            ctx.FreeMeshIndex(c.nContextId);
+        EXPECT_EQ(std::vector<std::string>{c.szText}, rec.Texts());
+        EXPECT_EQ(1, ctx.GetMeshIndex()) << "number 0 stays taken";
+        EXPECT_EQ(1, ctx.GetMesh(FakeNode(1))) << "slot 0 stays taken";
+    }
+}
+
+TEST(ContextMeshSlots, NewSlotMeshIsConfiguredFromTheContext)
+{
+    BufferLimits limits(100, 6);
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    FillGrid(ctx);
+    EXPECT_EQ(0, ctx.GetMesh(FakeNode(0)));
+    EXPECT_EQ(1, ctx.GetMesh(FakeNode(1)));
+    for (int n = 0; n < 2; ++n) {
+        CVQTerrainMesh* pMesh = ctx.GetMeshByIndex(n);
+        ASSERT_NE(nullptr, pMesh);
+        EXPECT_EQ(n, pMesh->GetVertexBufferId()) << "the slot number names the vertex buffer";
+        EXPECT_EQ(100, pMesh->GetVBuffer().GetCapacity());
+    }
+
+    // The mesh takes patches at once: its raster covers the whole terrain
+    // (opposite corners are distinct vertices), and an index buffer holds
+    // the class-wide 6 indices, so a third triangle moves to buffer 1.
+    CVQTerrainMesh& mesh = *ctx.GetMeshByIndex(1);
+    mesh.BeginPatch(0, 4, 2, 0, 0);
+    AddTriangle(mesh, {{0, 0}, {64, 0}, {0, 48}});
+    AddTriangle(mesh, {{64, 0}, {64, 48}, {0, 48}});
+    mesh.EndPatch();
+    mesh.BeginPatch(1, 3, 1, 0, 0);
+    AddTriangle(mesh, {{0, 0}, {2, 0}, {0, 2}});
+    mesh.EndPatch();
+    EXPECT_EQ(6, mesh.GetVBuffer().GetVertexCount());
+    int nBuffer = -1, nFirst, nLast, nV0, nV1, nMinV, nMaxV, nTex;
+    ASSERT_TRUE(mesh.GetRenderListEntry(1, nBuffer, nFirst, nLast, nV0, nV1, nMinV, nMaxV, nTex));
+    EXPECT_EQ(1, nBuffer);
+    EXPECT_EQ(0u, rec.Count()) << rec.Texts()[0];
+}
+
+TEST(ContextMeshSlots, FreedOrResetSlotsKeepTheirMeshForTheNextUse)
+{
+    BufferLimits limits(16, 16);
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    FillGrid(ctx);
+    ctx.GetMesh(FakeNode(0));
+    ctx.GetMesh(FakeNode(1));
+    CVQTerrainMesh* pMesh0 = ctx.GetMeshByIndex(0);
+    CVQTerrainMesh* pMesh1 = ctx.GetMeshByIndex(1);
+    ASSERT_NE(nullptr, pMesh0);
+    ASSERT_NE(pMesh0, pMesh1);
+    // Leave data in both meshes; giving up a slot must clear its mesh.
+    for (CVQTerrainMesh* pMesh : {pMesh0, pMesh1}) {
+        pMesh->BeginPatch(7, 3, 1, 0, 0);
+        AddTriangle(*pMesh, {{0, 0}, {1, 0}, {2, 0}});
+        pMesh->EndPatch();
+    }
+
+    ctx.FreeMesh(1);
+    EXPECT_EQ(nullptr, ctx.GetMeshByIndex(1)) << "a free slot hides its mesh object";
+    EXPECT_EQ(0, pMesh1->GetVBuffer().GetVertexCount());
+    EXPECT_EQ(3, pMesh0->GetVBuffer().GetVertexCount());
+    EXPECT_EQ(1, ctx.GetMesh(FakeNode(5)));
+    EXPECT_EQ(pMesh1, ctx.GetMeshByIndex(1));
+
+    ctx.ResetMeshes();
+    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n)
+        EXPECT_EQ(nullptr, ctx.GetMeshByIndex(n)) << n;
+    EXPECT_EQ(0, pMesh0->GetVBuffer().GetVertexCount());
+    int r[8];
+    EXPECT_FALSE(pMesh0->GetRenderListEntry(7, r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]));
+    EXPECT_EQ(0, ctx.GetMesh(FakeNode(8)));
+    EXPECT_EQ(pMesh0, ctx.GetMeshByIndex(0)) << "the mesh object is reused, not recreated";
+    EXPECT_EQ(0u, rec.Count());
+}
+
+TEST(ContextMeshSlots, ThirtyThirdMeshIsRefused)
+{
+    BufferLimits limits(4, 4);
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    FillGrid(ctx);
+    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n)
+        ASSERT_EQ(n, ctx.GetMesh(FakeNode(n)));
+    EXPECT_EQ(0u, rec.Count());
+    EXPECT_EQ(-1, ctx.GetMesh(FakeNode(99)));
+    EXPECT_EQ(std::vector<std::string>{"false"}, rec.Texts());
+    for (int nBad : {-1, VQ_TERRAIN_MESH_SLOTS})
+        EXPECT_EQ(nullptr, ctx.GetMeshByIndex(nBad)) << nBad;
+}
+
+TEST(ContextMeshSlots, EnumerationYieldsUsedSlotsInOrderThenFalse)
+{
+    BufferLimits limits(4, 4);
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    FillGrid(ctx);
+    for (int n = 0; n <= 17; ++n)
+        ctx.GetMesh(FakeNode(n));
+    for (int n = 0; n <= 17; ++n)
+        if (n != 3 && n != 17)
+            ctx.FreeMesh(n);
+
+    ctx.BeginEnumerateMeshes();
+    std::vector<int> slots;
+    CVQTerrainMesh* pMesh = nullptr;
+    CVQTerrainQuadNode* pNode = nullptr;
+    int nTag = 0;
+    while (ctx.GetNextMesh(&pMesh, &pNode, &nTag)) {
+        const int n = pMesh->GetVertexBufferId();
+        slots.push_back(n);
+        EXPECT_EQ(ctx.GetMeshByIndex(n), pMesh);
+        EXPECT_EQ(FakeNode(n), pNode);
+        EXPECT_EQ(-1, nTag);
+    }
+    EXPECT_EQ((std::vector<int>{3, 17}), slots);
+    EXPECT_FALSE(ctx.GetNextMesh(&pMesh, &pNode, &nTag)) << "stays exhausted";
+    ctx.EndEnumerateMeshes();
+
+    // A second enumeration starts over; null outputs are skipped.
+    ctx.BeginEnumerateMeshes();
+    EXPECT_TRUE(ctx.GetNextMesh(nullptr, nullptr, nullptr));
+    ctx.EndEnumerateMeshes();
+    EXPECT_EQ(0u, rec.Count());
+}
+
+TEST(ContextMeshSlots, UnbalancedEnumerationBracketsAreReported)
+{
+    BufferLimits limits(4, 4);
+    AssertRecorder rec;
+    CVQTerrainContext ctx(nullptr);
+    FillGrid(ctx);
+    ctx.GetMesh(FakeNode(0));
+
+    EXPECT_FALSE(ctx.GetNextMesh(nullptr, nullptr, nullptr)) << "nothing before the first Begin";
+    ctx.EndEnumerateMeshes();
+    EXPECT_EQ((std::vector<std::string>{"m_bMeshesEnumerating", "m_bMeshesEnumerating"}), rec.Texts());
+
+    rec.Clear();
+    ctx.BeginEnumerateMeshes();
+    ctx.BeginEnumerateMeshes();
+    EXPECT_EQ(std::vector<std::string>{"!m_bMeshesEnumerating"}, rec.Texts());
+    EXPECT_TRUE(ctx.GetNextMesh(nullptr, nullptr, nullptr)) << "the nested Begin restarted it";
+    ctx.EndEnumerateMeshes();
+    EXPECT_EQ(1u, rec.Count());
+}
+
+}  // namespace
