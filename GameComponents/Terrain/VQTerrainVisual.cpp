@@ -3,6 +3,7 @@
 
 #include "Common/VQAssert.h"
 #include "Common/VQClassTypeRegistration.h"
+#include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
 #include "Common/VQLoadGuard.h"
 #include "GameComponents/Terrain/VQTerrainTextureRes.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 const CVQClassType CVQTerrainVisual::_s_oType("CVQTerrainVisual", &CVQVisual::_s_oType);
@@ -206,11 +208,16 @@ bool CVQTerrainVisual::LoadTerrainFile(const CVQString& oPath)
         if (oFile.Open(oPath.GetString(), CFileIO::modeRead)) {
             oGuard.BeginProgressSection(1.0, 0);
             bSectionOpen = true;
-            Load(oFile);  // the outcome is kept for GetError()
+            const bool bLoaded = Load(oFile);  // the outcome is kept for GetError()
             oGuard.EndProgressSection();
             bSectionOpen = false;
             oFile.Close();
-            return true;
+            // A damaged file leaves no terrain (Load cleaned up); the caller
+            // builds the flat one, and GetError() keeps what was wrong.
+            if (bLoaded)
+                return true;
+            Cleanup();
+            return false;
         }
     } catch (...) {
         // File operations of the host (and a derived class's Load) may raise;
@@ -530,21 +537,213 @@ void CVQTerrainVisual::GetLandscapeDimensions(CVQVector3& vDimensions) { vDimens
 void CVQTerrainVisual::GetLandscapeCenter(CVQVector3& vCenter) { vCenter = (m_oLandscapeMax + m_oLandscapeMin) * 0.5f; }
 
 // ---------------------------------------------------------------------------
-// The terrain file format, the per-frame update and rendering, editing and
-// queries come with their own subsystems. Until then these answer as an
-// empty terrain does and change nothing.
+// Terrain file and stream form
 
-void CVQTerrainVisual::Serialize(CVQDataStream&) {}
+namespace {
 
-bool CVQTerrainVisual::Load(CFileIO&)
+const char kFileMagic[] = "VQTERRFF";
+// A magic that is known, but not of a format this component reads.
+const char kEditorMagic[] = "VQTERNED";
+const uint32_t kCheckWord = 0x01234567u;  // a byte-swapped file fails here
+const char kTrailer[] = "EOF";
+
+// A write that CFileIO refuses, so that Close discards the temporary file
+// and the file it was to replace stays as it was.
+void SpoilFile(CFileIO& file) { file.Write(static_cast<const void*>(nullptr), 1); }
+
+} // namespace
+
+bool CVQTerrainVisual::Load(CFileIO& file)
 {
-    m_eError = vqTerr_Err_BadVersion;
+    const long lResourceId = m_lResourceId;
+    m_eError = LoadTerrain(file);
+    if (m_eError == vqTerr_Err_None)
+        return true;
+    // A tree read up to a damaged record mixes the file's nodes with fresh
+    // ones; nothing may use it. The resource id read from such a file means
+    // nothing either, and the terrain built instead takes its names from the
+    // resource the visual had.
+    if (m_pPatches || m_pQuadNodes)
+        Cleanup();
+    m_lResourceId = lResourceId;
     return false;
 }
 
-void CVQTerrainVisual::Save(CFileIO&) {}
+eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
+{
+    if (m_pPatches || m_pQuadNodes)
+        Cleanup();
+
+    char aMagic[sizeof kFileMagic] = {};
+    file.Read(aMagic, int32_t(sizeof kFileMagic - 1));
+    if (std::strcmp(aMagic, kFileMagic) != 0)
+        return std::strcmp(aMagic, kEditorMagic) == 0 ? vqTerr_Err_UnsupportedMagic : vqTerr_Err_UnknownMagic;
+
+    int16_t nMajor = 0;
+    int16_t nMinor = 0;
+    file.Read(nMajor);
+    file.Read(nMinor);
+    SetHeightsEditable();  // a loaded terrain is always editable
+    const bool bOldVersion = nMajor == VQ_TERRAIN_FILE_OLD_MAJOR && nMinor == VQ_TERRAIN_FILE_OLD_MINOR;
+    if (!bOldVersion && !(nMajor == VQ_TERRAIN_FILE_MAJOR && nMinor == VQ_TERRAIN_FILE_MINOR))
+        return vqTerr_Err_BadVersion;
+
+    uint32_t nCheckWord = 0;
+    file.Read(nCheckWord);
+    if (nCheckWord != kCheckWord)
+        return vqTerr_Err_BadCheckWord;
+
+    m_oContext.Load(file);
+    if (!file.IsGood())
+        return vqTerr_Err_MissingTrailer;
+    // The sizes come from outside: a terrain beyond the limits has no tree
+    // for the file's nodes, and Init would report it as a broken invariant.
+    if (!CanBuild())
+        return vqTerr_Err_MissingNode;
+    CVQLoadGuard& oGuard = CVQLoadGuard::Instance();
+    oGuard.BeginProgressSection(1.0, 0);
+    Init();
+    oGuard.EndProgressSection();
+    if (!HasTerrain())  // the arrays could not be allocated
+        return vqTerr_Err_MissingNode;
+
+    if (!LoadLandscapeBounds(file, bOldVersion))
+        return file.IsGood() ? vqTerr_Err_NodeTypeMismatch : vqTerr_Err_MissingTrailer;
+    if (bOldVersion) {
+        // Settings of the old editor that nothing reads any more.
+        int32_t nIgnored = 0;
+        float fIgnored = 0.0f;
+        bool bIgnored = false;
+        file.Read(nIgnored);
+        file.Read(fIgnored);
+        file.Read(bIgnored);
+        file.Read(nIgnored);
+    }
+    int32_t nResourceId = 0;
+    file.Read(nResourceId);
+    if (!file.IsGood())
+        return vqTerr_Err_MissingTrailer;
+    m_lResourceId = nResourceId;
+
+    const eVQTerrainError eTree = m_pQuadTree->Load(file, nMajor, nMinor);
+    if (eTree != vqTerr_Err_None)
+        return eTree;
+
+    SetAllPatchesActive();
+    // The stored dirty masks describe the saver's frame, not this one.
+    m_pQuadTree->BroadcastMultipleClean(0xFFFFFFFFu);
+    if (!bOldVersion) {
+        m_pQuadTree->BroadcastMultipleDirty(VQ_TERRAIN_DIRTYMASK_TERRAINLOADED);
+    } else {
+        // Old files have neither vertex data nor trustworthy rectangles:
+        // both are computed from the context and the heights.
+        InvalidateCells();
+        const int n = std::max(m_oContext.GetPatchesX_Base2(), m_oContext.GetPatchesY_Base2());
+        const float fOffX = m_oContext.GetOffX();
+        const float fOffY = m_oContext.GetOffY();
+        m_pQuadTree->SetBoundingBox(fOffX, fOffY, fOffX + float(n) * m_fPatchSizeX, fOffY + float(n) * m_fPatchSizeY,
+                                    true);
+        Update();
+    }
+    SetDirty(-1);
+
+    char aTrailer[sizeof kTrailer] = {};
+    file.Read(aTrailer, int32_t(sizeof kTrailer - 1));
+    return std::strcmp(aTrailer, kTrailer) == 0 ? vqTerr_Err_None : vqTerr_Err_MissingTrailer;
+}
+
+bool CVQTerrainVisual::LoadLandscapeBounds(CFileIO& file, bool bOldVersion)
+{
+    uint32_t nReserved = 0;
+    file.Read(nReserved);
+    file.Read(nReserved);
+    float aMin[3] = {0.0f, 0.0f, 0.0f};
+    float aMax[3] = {0.0f, 0.0f, 0.0f};
+    for (float& f : aMin)
+        file.Read(f);
+    for (float& f : aMax)
+        file.Read(f);
+    if (!file.IsGood() || !std::isfinite(aMin[2]) || !std::isfinite(aMax[2]))
+        return false;
+    // X and Y are the square Init built from the context; an old file's may
+    // be anything, a new one's must be that square.
+    if (!bOldVersion) {
+        const float fSizeX = m_oLandscapeMax.GetX() - m_oLandscapeMin.GetX();
+        const float fSizeY = m_oLandscapeMax.GetY() - m_oLandscapeMin.GetY();
+        if (!CVQTerrainQuadNode::AgreesWith(aMin[0], m_oLandscapeMin.GetX(), fSizeX) ||
+            !CVQTerrainQuadNode::AgreesWith(aMin[1], m_oLandscapeMin.GetY(), fSizeY) ||
+            !CVQTerrainQuadNode::AgreesWith(aMax[0], m_oLandscapeMax.GetX(), fSizeX) ||
+            !CVQTerrainQuadNode::AgreesWith(aMax[1], m_oLandscapeMax.GetY(), fSizeY))
+            return false;
+    }
+    m_oLandscapeMin.SetZ(aMin[2]);
+    m_oLandscapeMax.SetZ(aMax[2]);
+    return true;
+}
+
+bool CVQTerrainVisual::Save(CFileIO& file)
+{
+    if (!HasTerrain()) {
+        SpoilFile(file);
+        return false;
+    }
+    bool bWhole = true;
+    for (const char* p = kFileMagic; *p; ++p)
+        bWhole = file.Write(*p) && bWhole;
+    bWhole = file.Write(int16_t(VQ_TERRAIN_FILE_MAJOR)) && bWhole;
+    bWhole = file.Write(int16_t(VQ_TERRAIN_FILE_MINOR)) && bWhole;
+    bWhole = file.Write(kCheckWord) && bWhole;
+    m_oContext.Save(file);
+    bWhole = file.Write(uint32_t(0)) && bWhole;
+    bWhole = file.Write(uint32_t(0)) && bWhole;
+    for (const CVQVector3* pCorner : {&m_oLandscapeMin, &m_oLandscapeMax}) {
+        bWhole = file.Write(pCorner->GetX()) && bWhole;
+        bWhole = file.Write(pCorner->GetY()) && bWhole;
+        bWhole = file.Write(pCorner->GetZ()) && bWhole;
+    }
+    bWhole = file.Write(int32_t(m_lResourceId)) && bWhole;
+    bWhole = m_pQuadTree->Save(file) && bWhole;
+    for (const char* p = kTrailer; *p; ++p)
+        bWhole = file.Write(*p) && bWhole;
+    // The context writes without telling; the file remembers every failure.
+    bWhole = file.IsGood() && bWhole;
+    if (!bWhole)
+        SpoilFile(file);
+    return bWhole;
+}
 
 void CVQTerrainVisual::Exporrt(CFileIO&) {}
+
+void CVQTerrainVisual::Serialize(CVQDataStream& stream)
+{
+    const bool bVersioned = CVQVisual::GetDataFormatVersion() != 0xFFFF;
+    if (bVersioned)
+        stream.SerializeBegin(stream.IsStoring() ? CVQVisual::GetDataFormatVersion() : -1);
+    CVQVisual::Serialize(stream);
+    if (bVersioned)
+        stream.SerializeEnd();
+
+    if (stream.IsStoring()) {
+        const int32_t nResourceId = int32_t(m_lResourceId);
+        stream.Put(&nResourceId, sizeof nResourceId);
+        VQ_ASSERT_MSG(m_pQuadTree != NULL, "m_pQuadTree != NULL");
+        if (m_pQuadTree)
+            m_pQuadTree->Serialize(stream);
+        return;
+    }
+    Cleanup();
+    int32_t nResourceId = -1;
+    stream.Get(&nResourceId, sizeof nResourceId);
+    m_lResourceId = nResourceId;
+    InitData(m_lResourceId);
+    if (m_pQuadTree)
+        m_pQuadTree->Serialize(stream);
+}
+
+// ---------------------------------------------------------------------------
+// The per-frame update and rendering, editing and queries come with their
+// own subsystems. Until then these answer as an empty terrain does and
+// change nothing.
 
 void CVQTerrainVisual::Display(long) {}
 

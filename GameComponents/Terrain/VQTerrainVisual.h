@@ -69,7 +69,7 @@ struct _sVQTerrainResultTriangle;
 //     the far corner of the landscape square finite: every world-to-grid
 //     mapping divides by a patch size.
 //
-// Without a tree (nothing built yet, a load that failed before building one,
+// Without a tree (nothing built yet, a failed Load,
 // a resource describing a size outside the limits, or after Cleanup) the
 // visual is an empty terrain: updating, drawing and editing do nothing and
 // queries answer as for a point outside.
@@ -116,15 +116,22 @@ public:
     //      "<file path>/<name>.gfterr" (the latter also makes heights
     //      editable); any other data type looks for no file;
     //   2. an existing file is loaded with Load; its outcome is GetError();
-    //   3. otherwise, or when opening, loading or closing raised, a new flat
-    //      terrain is built from the resource's attributes (see the header of
-    //      the class for the sizes accepted). With SetFailOnFileMissing a
-    //      missing or unloadable file is reported first.
-    // Always returns true; HasTerrain() and GetError() tell what came of it.
+    //   3. otherwise, or when opening, loading or closing raised, or Load
+    //      failed, a new flat terrain is built from the resource's
+    //      attributes (see the header of the class for the sizes accepted).
+    //      With SetFailOnFileMissing a missing file, one that cannot be
+    //      opened and a load that raised are reported first; a load that
+    //      failed is told by GetError() alone.
+    // Always returns true; HasTerrain() and GetError() tell what came of it:
+    // a damaged file leaves the flat terrain and the error of its load.
     // A missing resource is reported and reads as all attributes empty.
     bool InitData(long lResourceId) override;
-    // Filled with the terrain file format (stream form of the visual and its
-    // tree); does nothing until then.
+    // Stream form: CVQVisual's in a section of its version, the resource id
+    // (int32), then the patch tree's stream form. Loading frees the terrain,
+    // rebuilds it with InitData from the stored resource id (file or flat
+    // terrain) and then reads the tree's fields into it; the stream never
+    // changes the tree's shape. Storing without a tree is reported
+    // ("m_pQuadTree != NULL") and writes the resource id alone.
     void Serialize(CVQDataStream& stream) override;
     // Filled with the per-frame update and rendering; do nothing until then.
     void Display(long lViewportId) override;
@@ -146,12 +153,51 @@ public:
     // Frees the patches and the tree, sets the patch and landscape sizes to
     // -1, the landscape box to zero, and releases the texture names.
     virtual void Cleanup();
-    // Reads / writes a whole terrain file; filled with the terrain file
-    // format. Until then Load reads nothing, leaves the terrain as it is,
-    // sets GetError() to vqTerr_Err_BadVersion (no version is readable yet)
-    // and returns false; Save writes nothing.
+    // Terrain file, little-endian, no padding (version 1.0):
+    //
+    //   0    8 chars  "VQTERRFF"
+    //   8    int16    major version 1      10  int16  minor version 0
+    //   12   uint32   check word 0x01234567
+    //   16   84 bytes context record (CVQTerrainContext::Save)
+    //   100  2 uint32 reserved, 0
+    //   108  6 floats landscape box min x, y, z, max x, y, z
+    //   132  int32    resource id
+    //   136  ...      the patch tree's root record and all below it
+    //                 (CVQTerrainQuadNode::Save and its overrides)
+    //   end  3 chars  "EOF"
+    //
+    // Version 0.3 (read only) has 13 more ignored bytes before the resource
+    // id and shorter node records (see the node classes).
+    //
+    // Load replaces the whole terrain: it frees the present one, reads the
+    // context record, builds the patch tree of the stored size with Init
+    // and reads every node into it. True on success; the outcome is kept
+    // for GetError():
+    //   vqTerr_Err_UnknownMagic      the file does not start with "VQTERRFF"
+    //   vqTerr_Err_UnsupportedMagic  it starts with "VQTERNED"
+    //   vqTerr_Err_BadVersion        a version other than 1.0 and 0.3
+    //   vqTerr_Err_BadCheckWord      the check word differs
+    //   vqTerr_Err_MissingNode       the context record describes a terrain
+    //                                the visual does not build (see the
+    //                                limits above), or a node record stands
+    //                                where the built tree has no node
+    //   vqTerr_Err_NodeTypeMismatch  a record does not fit the node at its
+    //                                place (type, generation, rectangle,
+    //                                construction-tree shape and values, or
+    //                                a landscape box off the built square)
+    //   vqTerr_Err_MissingTrailer    the file ends early or lacks "EOF"
+    // A failed load leaves the visual without a terrain (as after Cleanup),
+    // never half-read. Nothing in a file makes it read outside a buffer,
+    // allocate beyond what the file's own bytes describe within the limits
+    // above, or recurse deeper than a cell of the stored context.
+    // After a successful load every patch is active, every tree node carries
+    // dirty mask VQ_TERRAIN_DIRTYMASK_TERRAINLOADED (an old file is
+    // recomputed at once instead) and the visual is dirty.
     virtual bool Load(CFileIO& file);
-    virtual void Save(CFileIO& file);
+    // Writes the terrain in version 1.0. False when there is no terrain or a
+    // write failed; the file is then spoiled on purpose, so that its Close
+    // fails and keeps the file it was to replace.
+    virtual bool Save(CFileIO& file);
     // Writes nothing.
     virtual void Exporrt(CFileIO& file);
 
@@ -365,8 +411,13 @@ private:
     // Deletes the patch and node arrays and forgets the tree.
     void FreeTree();
     // Opens and loads an existing terrain file. False, after Cleanup, when
-    // opening, loading or closing raised or the file could not be opened.
+    // opening, loading or closing raised, the file could not be opened or
+    // Load failed.
     bool LoadTerrainFile(const CVQString& oPath);
+    // Load's steps; the error they stop at.
+    eVQTerrainError LoadTerrain(CFileIO& file);
+    // Reads the landscape box and keeps it when it fits the built square.
+    bool LoadLandscapeBounds(CFileIO& file, bool bOldVersion);
 
     // Size of the arrays the present tree was built with: indexing goes by
     // these, never by the context, which a later setter may change.

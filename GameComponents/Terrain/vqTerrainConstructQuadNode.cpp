@@ -1,12 +1,16 @@
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 
 #include "Common/VQAssert.h"
+#include "Common/VQDataStream.h"
+#include "Common/VQFileIO.h"
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
+#include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainPen.h"
 #include "MathLib/VQVector4.h"
 
 #include <algorithm>
+#include <cmath>
 
 #define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainConstructQuadNode"
 
@@ -51,16 +55,7 @@ void CVQTerrainConstructQuadNode::Init()
     m_aDegenerationInfo = nullptr;
 }
 
-void CVQTerrainConstructQuadNode::Serialize(CVQDataStream& stream)
-{
-    CVQTerrainQuadNode::Serialize(stream);
-}
-
 eVQTerrainNodeType CVQTerrainConstructQuadNode::GetNodeType() const { return vqTerr_NType_TConstrQuadNode; }
-
-eVQTerrainError CVQTerrainConstructQuadNode::Load(CFileIO&, short, short) { return vqTerr_Err_None; }
-
-bool CVQTerrainConstructQuadNode::Save(CFileIO&) { return true; }
 
 void CVQTerrainConstructQuadNode::Export(CFileIO&) {}
 
@@ -592,9 +587,317 @@ void CVQTerrainConstructQuadNode::AppendDegenerationInfo(_sVQTerrainDegeneratedC
 
 void CVQTerrainConstructQuadNode::ClearDegenertionInfo()
 {
+    // The side counts describe the ring: without it the leaf has no extra
+    // vertices to count (mesh vertex counts read them).
+    for (unsigned short& nCount : m_aSideDegeneration)
+        nCount = 0;
     if (m_aDegenerationInfo)
         DeleteDegenInfo(m_aDegenerationInfo);
     m_aDegenerationInfo = nullptr;
+}
+
+// ===========================================================================
+// File record and stream form
+
+namespace {
+
+// Every height a vertex pass computes is a mean of 16-bit raw heights, so a
+// stored corner or ring height outside their range was never written.
+const float kMinRawHeight = -32768.0f;
+const float kMaxRawHeight = 32767.0f;
+
+bool IsRawHeight(float f) { return f >= kMinRawHeight && f <= kMaxRawHeight; }  // NaN fails
+
+bool AllFinite(const float* p, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(p[i]))
+            return false;
+    return true;
+}
+
+// One ring record: thirteen little-endian 4-byte words in field order.
+void ReadDegeneratedCellInfo(CFileIO& file, _sVQTerrainDegeneratedCellInfo& info)
+{
+    float* aFloats[] = {&info.fX,      &info.fY,      &info.fHeight, &info.fNormalX,
+                        &info.fNormalY, &info.fNormalZ, &info.fTexU,   &info.fTexV};
+    for (float* p : aFloats)
+        file.Read(*p);
+    file.Read(info.nColor);
+    file.Read(info.nUserColor);
+    file.Read(info.nGridX);
+    file.Read(info.nGridY);
+    file.Read(info.nBorderFlags);
+}
+
+bool WriteDegeneratedCellInfo(CFileIO& file, const _sVQTerrainDegeneratedCellInfo& info)
+{
+    const float aFloats[] = {info.fX,      info.fY,      info.fHeight, info.fNormalX,
+                             info.fNormalY, info.fNormalZ, info.fTexU,   info.fTexV};
+    bool bGood = true;
+    for (float f : aFloats)
+        bGood = file.Write(f) && bGood;
+    bGood = file.Write(info.nColor) && bGood;
+    bGood = file.Write(info.nUserColor) && bGood;
+    bGood = file.Write(info.nGridX) && bGood;
+    bGood = file.Write(info.nGridY) && bGood;
+    return file.Write(info.nBorderFlags) && bGood;
+}
+
+// Most moved vertices on a side of nCells cells, nDepth levels below the
+// construction root: one per inner cell border. Unknown sizes bound nothing
+// beyond the 16-bit count itself.
+int SideCountLimit(int nCells, int nDepth)
+{
+    if (nCells <= 0 || nDepth < 0)
+        return 0xFFFF;
+    const int nLength = nDepth < 31 ? nCells >> nDepth : 0;
+    return nLength > 1 ? nLength - 1 : 0;
+}
+
+} // namespace
+
+// What the patch's context says a record may hold.
+struct CVQTerrainConstructQuadNode::SLoadLimits {
+    int nMaxGeneration;   // children only above this generation
+    int nRootGeneration;  // generation of the construction root; -1 unknown
+    int nCellsX;          // cells along a patch side; 0 unknown
+    int nCellsY;
+};
+
+CVQTerrainConstructQuadNode::SLoadLimits CVQTerrainConstructQuadNode::GetLoadLimits() const
+{
+    SLoadLimits limits = {VQ_TERRAIN_MAX_GENERATION, -1, 0, 0};
+    const CVQTerrainQuadNode* pNode = this;
+    while (pNode && pNode->GetNodeType() == vqTerr_NType_TConstrQuadNode)
+        pNode = pNode->GetParent();
+    if (!pNode || pNode->GetNodeType() != vqTerr_NType_Patch)
+        return limits;
+    const CVQTerrainPatch* pPatch = static_cast<const CVQTerrainPatch*>(pNode);
+    const CVQTerrainContext* pContext = pPatch->GetContext();
+    if (!pContext || pContext->GetCellGeneration() < 0)
+        return limits;
+    // A single cell lies at the cell generation; edits never split below it.
+    limits.nMaxGeneration = std::min(pContext->GetCellGeneration(), VQ_TERRAIN_MAX_GENERATION);
+    limits.nRootGeneration = pPatch->GetGeneration() + 1;
+    limits.nCellsX = pContext->GetCellsPerPatchX();
+    limits.nCellsY = pContext->GetCellsPerPatchY();
+    return limits;
+}
+
+void CVQTerrainConstructQuadNode::ReleaseLoaded()
+{
+    for (int i = 0; i < 4; ++i)
+        if (CVQGeomStructQuadNode* pChild = RemoveChild(i))
+            DeleteNode(static_cast<CVQTerrainConstructQuadNode*>(pChild));
+    ClearDegenertionInfo();
+}
+
+eVQTerrainError CVQTerrainConstructQuadNode::Load(CFileIO& file, short nMajor, short nMinor)
+{
+    return LoadRecourse(file, nMajor, nMinor, GetLoadLimits());
+}
+
+eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short nMajor, short nMinor,
+                                                          const SLoadLimits& limits)
+{
+    bool bOldVersion = false;
+    if (!IsReadableFileVersion(nMajor, nMinor, bOldVersion))
+        return vqTerr_Err_BadVersion;
+    ReleaseLoaded();
+    // A failed node keeps nothing it built: a leaf without ring.
+    auto fail = [this](eVQTerrainError eError) {
+        ReleaseLoaded();
+        return eError;
+    };
+
+    file.Read(m_nHeight);
+    for (float* aCorner : {m_fCornerHeight, m_fCornerNormalX, m_fCornerNormalY, m_fCornerNormalZ})
+        for (int k = 0; k < 4; ++k)
+            file.Read(aCorner[k]);
+    for (unsigned int& nColor : m_aCornerColor)
+        file.Read(nColor);
+    int32_t nRingSize = 0;
+    if (!bOldVersion) {
+        file.Read(m_nColor);
+        file.Read(m_nDegeneratedCorners);
+        for (float& f : m_fCornerTexU)
+            file.Read(f);
+        for (float& f : m_fCornerTexV)
+            file.Read(f);
+        for (unsigned short& nCount : m_aSideDegeneration)
+            file.Read(nCount);
+        file.Read(nRingSize);
+    } else {
+        uint16_t nIgnored16 = 0;
+        uint32_t nIgnored32 = 0;
+        file.Read(nIgnored16);
+        file.Read(m_nColor);
+        m_nColor = MirrorColorComponents(m_nColor);
+        file.Read(m_nDegeneratedCorners);
+        file.Read(nIgnored32);
+        // Computed again by the vertex passes the loader runs for old files.
+        for (int k = 0; k < 4; ++k) {
+            m_aSideDegeneration[k] = 0;
+            m_fCornerTexU[k] = m_fCornerTexV[k] = 0.0f;
+        }
+    }
+    if (!file.IsGood())
+        return fail(vqTerr_Err_MissingTrailer);
+
+    bool bFits = AllFinite(m_fCornerNormalX, 4) && AllFinite(m_fCornerNormalY, 4) && AllFinite(m_fCornerNormalZ, 4) &&
+                 AllFinite(m_fCornerTexU, 4) && AllFinite(m_fCornerTexV, 4);
+    for (float fHeight : m_fCornerHeight)
+        bFits = bFits && IsRawHeight(fHeight);
+    // Sides 0 and 2 (bottom, top) run along x, 1 and 3 along y.
+    const int nDepth = limits.nRootGeneration < 0 ? -1 : GetGeneration() - limits.nRootGeneration;
+    const int nLimitX = SideCountLimit(limits.nCellsX, nDepth);
+    const int nLimitY = SideCountLimit(limits.nCellsY, nDepth);
+    int nSideSum = 0;
+    for (int s = 0; s < 4; ++s) {
+        bFits = bFits && m_aSideDegeneration[s] <= ((s & 1) ? nLimitY : nLimitX);
+        nSideSum += m_aSideDegeneration[s];
+    }
+    // The ring runs through the four corners and every moved vertex, and a
+    // cell is degenerated only for at least one moved vertex: n >= 5.
+    bFits = bFits && (nRingSize == 0 || (nSideSum > 0 && nRingSize == 4 + nSideSum));
+    if (!bFits)
+        return fail(vqTerr_Err_NodeTypeMismatch);
+
+    if (nRingSize > 0) {
+        const float fWidth = GetMaxX() - GetMinX();
+        const float fDepth = GetMaxY() - GetMinY();
+        auto fits = [&](const _sVQTerrainDegeneratedCellInfo& info) {
+            const float aValues[] = {info.fNormalX, info.fNormalY, info.fNormalZ, info.fTexU, info.fTexV};
+            return AllFinite(aValues, 5) && IsRawHeight(info.fHeight) &&
+                   AgreesWith(info.fX, std::min(std::max(info.fX, GetMinX()), GetMaxX()), fWidth) &&
+                   AgreesWith(info.fY, std::min(std::max(info.fY, GetMinY()), GetMaxY()), fDepth);
+        };
+        // Each record is read before it is kept, so a count that the file
+        // does not back ends at the file's end, not in a large allocation.
+        _sVQTerrainDegeneratedCellInfo centre = VQTerrainFreshDegeneratedCellInfo();
+        ReadDegeneratedCellInfo(file, centre);
+        if (!file.IsGood())
+            return fail(vqTerr_Err_MissingTrailer);
+        if (!fits(centre))
+            return fail(vqTerr_Err_NodeTypeMismatch);
+        m_sCenterVertex = centre;
+        for (int32_t i = 0; i < nRingSize; ++i) {
+            _sVQTerrainDegeneratedCellInfo info = VQTerrainFreshDegeneratedCellInfo();
+            ReadDegeneratedCellInfo(file, info);
+            if (!file.IsGood())
+                return fail(vqTerr_Err_MissingTrailer);
+            if (!fits(info))
+                return fail(vqTerr_Err_NodeTypeMismatch);
+            AppendDegenerationInfo(info);
+        }
+    }
+
+    unsigned int aTags[4];
+    const eVQTerrainError eCommon = LoadCommonPart(file, bOldVersion, aTags);
+    if (eCommon != vqTerr_Err_None)
+        return fail(eCommon);
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_NODELOADED);
+
+    // A construction node has four children or none, and none below a cell.
+    int nChildren = 0;
+    for (unsigned int nTag : aTags) {
+        if (nTag == vqTerr_NType_TConstrQuadNode)
+            ++nChildren;
+        else if (nTag != vqTerr_NType_None)
+            return fail(vqTerr_Err_NodeTypeMismatch);
+    }
+    if (nChildren == 0)
+        return vqTerr_Err_None;
+    if (nChildren != 4 || GetGeneration() >= limits.nMaxGeneration)
+        return fail(vqTerr_Err_NodeTypeMismatch);
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainConstructQuadNode* pChild = NewNode();
+        if (!AddChild(i, pChild)) {
+            DeleteNode(pChild);
+            return fail(vqTerr_Err_NodeTypeMismatch);
+        }
+        const eVQTerrainError eChild = pChild->LoadRecourse(file, nMajor, nMinor, limits);
+        if (eChild != vqTerr_Err_None)
+            return fail(eChild);
+    }
+    return vqTerr_Err_None;
+}
+
+bool CVQTerrainConstructQuadNode::Save(CFileIO& file)
+{
+    bool bGood = file.Write(int16_t(m_nHeight));
+    for (const float* aCorner : {m_fCornerHeight, m_fCornerNormalX, m_fCornerNormalY, m_fCornerNormalZ})
+        for (int k = 0; k < 4; ++k)
+            bGood = file.Write(aCorner[k]) && bGood;
+    for (unsigned int nColor : m_aCornerColor)
+        bGood = file.Write(uint32_t(nColor)) && bGood;
+    bGood = file.Write(uint32_t(m_nColor)) && bGood;
+    bGood = file.Write(uint16_t(m_nDegeneratedCorners)) && bGood;
+    for (float f : m_fCornerTexU)
+        bGood = file.Write(f) && bGood;
+    for (float f : m_fCornerTexV)
+        bGood = file.Write(f) && bGood;
+    for (unsigned short nCount : m_aSideDegeneration)
+        bGood = file.Write(uint16_t(nCount)) && bGood;
+
+    const int32_t nDegeneratedSize = m_aDegenerationInfo ? int32_t(m_aDegenerationInfo->size()) : 0;
+    if (m_aDegenerationInfo)
+        VQ_ASSERT_MSG(nDegeneratedSize != 0, "nDegeneratedSize != 0");
+    bGood = file.Write(nDegeneratedSize) && bGood;
+    if (nDegeneratedSize > 0) {
+        bGood = WriteDegeneratedCellInfo(file, m_sCenterVertex) && bGood;
+        for (const _sVQTerrainDegeneratedCellInfo* pInfo : *m_aDegenerationInfo)
+            bGood = WriteDegeneratedCellInfo(file, *pInfo) && bGood;
+    }
+    // The common part and the children, as every tree node writes them.
+    return CVQTerrainQuadNode::Save(file) && bGood;
+}
+
+void CVQTerrainConstructQuadNode::Serialize(CVQDataStream& stream)
+{
+    CVQTerrainQuadNode::Serialize(stream);
+    const size_t kColor = sizeof(uint32_t);
+    if (stream.IsStoring()) {
+        for (unsigned int& nColor : m_aUserColor)
+            stream.Put(&nColor, kColor);
+        const int32_t nDegeneratedSize = m_aDegenerationInfo ? int32_t(m_aDegenerationInfo->size()) : 0;
+        if (m_aDegenerationInfo)
+            VQ_ASSERT_MSG(nDegeneratedSize != 0, "nDegeneratedSize != 0");
+        stream.Put(&nDegeneratedSize, sizeof nDegeneratedSize);
+        if (nDegeneratedSize > 0) {
+            stream.Put(&m_sCenterVertex.nUserColor, kColor);
+            for (_sVQTerrainDegeneratedCellInfo* pInfo : *m_aDegenerationInfo)
+                stream.Put(&pInfo->nUserColor, kColor);
+        }
+        SetDirty(VQ_TERRAIN_DIRTY_MESHDATA);
+        return;
+    }
+
+    for (unsigned int& nColor : m_aUserColor)
+        stream.Get(&nColor, kColor);
+    int32_t nDegeneratedSize = 0;
+    stream.Get(&nDegeneratedSize, sizeof nDegeneratedSize);
+    if (nDegeneratedSize < 1) {
+        VQ_ASSERT_MSG(m_aDegenerationInfo == NULL, "m_aDegenerationInfo == NULL");
+        return;
+    }
+    VQ_ASSERT_MSG(m_aDegenerationInfo != NULL, "m_aDegenerationInfo != NULL");
+    const bool bSameRing = m_aDegenerationInfo && nDegeneratedSize == (int)m_aDegenerationInfo->size();
+    if (m_aDegenerationInfo)
+        VQ_ASSERT_MSG(bSameRing, "nDegeneratedSize == (int)m_aDegenerationInfo->size()");
+    if (bSameRing) {
+        stream.Get(&m_sCenterVertex.nUserColor, kColor);
+        for (_sVQTerrainDegeneratedCellInfo* pInfo : *m_aDegenerationInfo)
+            stream.Get(&pInfo->nUserColor, kColor);
+        return;
+    }
+    // Skipped, so that the nodes after this one read their own bytes; the
+    // stream's end stops a damaged count.
+    uint32_t nSkipped = 0;
+    for (int64_t i = 0; i <= nDegeneratedSize; ++i)
+        if (!stream.Get(&nSkipped, kColor))
+            break;
 }
 
 // ===========================================================================
@@ -697,31 +1000,513 @@ bool CVQTerrainConstructQuadNode::GetTriangleBaseAt(float, float, CVQVector3&, C
 
 bool CVQTerrainConstructQuadNode::GetNormalAt(float, float, CVQVector3&) { return false; }
 
-void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField*, _svqCellRect&, int) {}
+// ===========================================================================
+// Crack-free vertices: the working grids, pass 3 and the degenerated cells
+//
+// Rectangles name vertices of the grids, bounds inclusive. Corner k of a
+// rectangle is numbered like children; the sides carry the mask bits:
+//
+//   C=2 ----8---- D=3
+//    |             |
+//    1             4
+//    |             |
+//   A=0 ----2---- B=1
 
-void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField*, _svqCellRect&, int) {}
+namespace {
 
-void CVQTerrainConstructQuadNode::SetVertexProps(CVQTerrainContext*, _svqVertexInformationField*, _svqCellRect&, int,
-                                                 int, int, int)
+// Sides whose midpoints pass 3 treats, in this order, with their two ends.
+struct SSide {
+    unsigned int nBit;
+    int nEnd1;
+    int nEnd2;
+};
+const SSide kMidpointOrder[4] = {
+    {VQ_TERRAIN_SIDE_YMAX, 2, 3},
+    {VQ_TERRAIN_SIDE_YMIN, 0, 1},
+    {VQ_TERRAIN_SIDE_XMIN, 0, 2},
+    {VQ_TERRAIN_SIDE_XMAX, 1, 3},
+};
+
+// The sides of its parent that child i touches; the walks visit a child only
+// when one of them is treated.
+const unsigned int kChildSides[4] = {
+    VQ_TERRAIN_SIDE_XMIN | VQ_TERRAIN_SIDE_YMIN,
+    VQ_TERRAIN_SIDE_XMAX | VQ_TERRAIN_SIDE_YMIN,
+    VQ_TERRAIN_SIDE_XMIN | VQ_TERRAIN_SIDE_YMAX,
+    VQ_TERRAIN_SIDE_XMAX | VQ_TERRAIN_SIDE_YMAX,
+};
+
+inline int CornerX(const _svqCellRect& r, int k) { return (k & 1) ? r.xMax : r.xMin; }
+inline int CornerY(const _svqCellRect& r, int k) { return (k & 2) ? r.yMax : r.yMin; }
+
+// Only for coordinates already checked against the grid.
+inline size_t GridIndex(int x, int y, int nStride) { return size_t(x) + size_t(nStride) * size_t(y); }
+
+// The rectangle is upright and its columns lie below nColumns and its rows
+// below nRows (nRows < 0: not known). Reported otherwise.
+bool CheckGridRect(const void* pGrid, const _svqCellRect& r, long long nColumns, long long nRows)
 {
+    if (!pGrid) {
+        VQ_ASSERT_FAIL("grid != nullptr");
+        return false;
+    }
+    const bool bInside = r.xMin >= 0 && r.yMin >= 0 && r.xMin <= r.xMax && r.yMin <= r.yMax && r.xMax < nColumns &&
+                         (nRows < 0 || r.yMax < nRows);
+    VQ_ASSERT_MSG(bInside, "rect inside the grid");
+    return bInside;
 }
 
-bool CVQTerrainConstructQuadNode::ComputeVerticesPass3Recourse(_svqVertexInformationField*,
-                                                               _svqCellInformationField*, _svqCellRect&,
-                                                               unsigned int, CVQTerrainContext*)
+// The vertex grid's row length 3C + 1 from the context, and the check of rect
+// against its (3C + 1) x (3D + 1) vertices.
+bool CheckVertexGrid(const _svqVertexInformationField* pVerts, const _svqCellRect& r, const CVQTerrainContext* ctx,
+                     int& nStride)
 {
+    if (!ctx) {
+        VQ_ASSERT_FAIL("ctx != nullptr");
+        return false;
+    }
+    const long long nColumns = 3LL * ctx->GetCellsPerPatchX() + 1;
+    const long long nRows = 3LL * ctx->GetCellsPerPatchY() + 1;
+    const bool bSized = nColumns > 0 && nColumns <= INT32_MAX && nRows > 0;
+    VQ_ASSERT_MSG(bSized, "cells per patch give a vertex grid");
+    if (!bSized || !CheckGridRect(pVerts, r, nColumns, nRows))
+        return false;
+    nStride = int(nColumns);
+    return true;
+}
+
+// Moves the degeneration candidates among the side midpoints of r onto the
+// straight edge between that side's ends. The ends are read once, before any
+// midpoint is written. A side shorter than two cells has no vertex inside it
+// (its "midpoint" would be an end), so it is left alone.
+void InterpolateEdgeMidpoints(_svqVertexInformationField* pVerts, int nStride, const _svqCellRect& r,
+                              unsigned int nSides)
+{
+    _svqVertexInformationField aEnd[4];
+    for (int k = 0; k < 4; ++k)
+        aEnd[k] = pVerts[GridIndex(CornerX(r, k), CornerY(r, k), nStride)];
+    const int xMid = Midpoint(r.xMin, r.xMax, 0);
+    const int yMid = Midpoint(r.yMin, r.yMax, 0);
+
+    for (const SSide& side : kMidpointOrder) {
+        if (!(nSides & side.nBit))
+            continue;
+        const bool bAlongX = (side.nBit & (VQ_TERRAIN_SIDE_YMIN | VQ_TERRAIN_SIDE_YMAX)) != 0;
+        if ((bAlongX ? r.xMax - r.xMin : r.yMax - r.yMin) < 2)
+            continue;
+        const int x = bAlongX ? xMid : CornerX(r, side.nEnd1);
+        const int y = bAlongX ? CornerY(r, side.nEnd1) : yMid;
+        _svqVertexInformationField& v = pVerts[GridIndex(x, y, nStride)];
+        if (!v.bDegenerationCandidate)
+            continue;
+        const _svqVertexInformationField& e1 = aEnd[side.nEnd1];
+        const _svqVertexInformationField& e2 = aEnd[side.nEnd2];
+
+        v.dHeight = (e1.dHeight + e2.dHeight) * 0.5;
+        float n[3];
+        for (int i = 0; i < 3; ++i)
+            n[i] = (e1.fNormal[i] + e2.fNormal[i]) * 0.5f;
+        // Opposite normals cancel out; such a short mean is kept as it is
+        // rather than blown up to an arbitrary direction.
+        const float fLen2 = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+        const float fScale = fLen2 >= 1e-6f ? 1.0f / std::sqrt(fLen2) : 1.0f;
+        for (int i = 0; i < 3; ++i)
+            v.fNormal[i] = n[i] * fScale;
+        unsigned int nColor = 0;
+        for (int nShift = 0; nShift < 32; nShift += 8) {
+            const float fSum = float((e1.nColor >> nShift) & 0xFFu) + float((e2.nColor >> nShift) & 0xFFu);
+            nColor |= (static_cast<unsigned int>(fSum * 0.5f) & 0xFFu) << nShift;
+        }
+        v.nColor = nColor;
+        v.bOnCoarseEdge = 1;
+    }
+}
+
+} // namespace
+
+void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField* pCells, _svqCellRect& rect, int nStride)
+{
+    // Cells run from xMin to xMax - 1: the last one still lies in the row.
+    if (!CheckGridRect(pCells, rect, nStride + 1LL, -1))
+        return;
+    if (IsInner()) {
+        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
+            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+            if (pChild)
+                pChild->GetData(pCells, childRect, nStride);
+        }
+        return;
+    }
+    for (int y = rect.yMin; y < rect.yMax; ++y) {
+        for (int x = rect.xMin; x < rect.xMax; ++x) {
+            _svqCellInformationField& cell = pCells[GridIndex(x, y, nStride)];
+            cell.bValid = 1;
+            cell.nHeight = GetHeight();
+            cell.nGeneration = GetGeneration();
+            cell.nColor = m_nColor;
+        }
+    }
+}
+
+void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField* pVerts, _svqCellRect& rect, int nStride)
+{
+    if (!CheckGridRect(pVerts, rect, nStride, -1))
+        return;
+    if (IsInner()) {
+        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
+            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+            if (pChild)
+                pChild->GetVertexProps(pVerts, childRect, nStride);
+        }
+        return;
+    }
+    // Seen from its corner k, the leaf lies in the diagonally opposite
+    // quadrant 3 - k: from its lower-left corner it is up and to the right.
+    const int nWidth = rect.xMax - rect.xMin;
+    for (int k = 0; k < 4; ++k) {
+        _svqVertexInformationField& v = pVerts[GridIndex(CornerX(rect, k), CornerY(rect, k), nStride)];
+        const int q = 3 - k;
+        v.aCorner[q] = 1;
+        v.aLeafSize[q] = nWidth;
+        v.fX = (k & 1) ? GetMaxX() : GetMinX();
+        v.fY = (k & 2) ? GetMaxY() : GetMinY();
+    }
+}
+
+void CVQTerrainConstructQuadNode::SetVertexProps(CVQTerrainContext* ctx, _svqVertexInformationField* pVerts,
+                                                 _svqCellRect& rect, int nTiles, int nPatchX, int nPatchY,
+                                                 int nStride)
+{
+    if (!CheckGridRect(pVerts, rect, nStride, -1))
+        return;
+    const _svqVertexInformationField* aCorner[4];
+    m_nDegeneratedCorners = 0;
+    for (int k = 0; k < 4; ++k) {
+        aCorner[k] = &pVerts[GridIndex(CornerX(rect, k), CornerY(rect, k), nStride)];
+        if (aCorner[k]->bDegeneratedCorner)
+            m_nDegeneratedCorners = static_cast<unsigned short>(m_nDegeneratedCorners | (1u << k));
+    }
+    if (IsInner()) {
+        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
+            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+            if (pChild)
+                pChild->SetVertexProps(ctx, pVerts, childRect, nTiles, nPatchX, nPatchY, nStride);
+        }
+        return;
+    }
+    for (int k = 0; k < 4; ++k) {
+        const _svqVertexInformationField& v = *aCorner[k];
+        m_fCornerHeight[k] = static_cast<float>(v.dHeight);
+        m_fCornerNormalX[k] = v.fNormal[0];
+        m_fCornerNormalY[k] = v.fNormal[1];
+        m_fCornerNormalZ[k] = v.fNormal[2];
+        m_aCornerColor[k] = v.nColor;
+        m_fCornerTexU[k] = v.fTexU;
+        m_fCornerTexV[k] = v.fTexV;
+    }
+    SetDirty(VQ_TERRAIN_DIRTY_BOUNDS);
+}
+
+bool CVQTerrainConstructQuadNode::ComputeVerticesPass3Recourse(_svqVertexInformationField* pVerts,
+                                                               _svqCellInformationField* pCells, _svqCellRect& rect,
+                                                               unsigned int nSides, CVQTerrainContext* ctx)
+{
+    int nStride = 0;
+    if (!CheckVertexGrid(pVerts, rect, ctx, nStride))
+        return false;
+    if (GetGeneration() >= ctx->GetCellGeneration())
+        return true;  // a single cell has no vertex inside its sides
+
+    InterpolateEdgeMidpoints(pVerts, nStride, rect, nSides);
+
+    const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+    const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+    if (IsInner()) {
+        bool bResult = true;
+        for (int i = 0; i < 4; ++i) {
+            if (!(nSides & kChildSides[i]))
+                continue;
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
+            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+            if (!pChild || !pChild->ComputeVerticesPass3Recourse(pVerts, pCells, childRect, nSides, ctx))
+                bResult = false;
+        }
+        return bResult;
+    }
+    if (nSides & VQ_TERRAIN_PASS3_DESCEND) {
+        for (int i = 0; i < 4; ++i) {
+            if (!(nSides & kChildSides[i]))
+                continue;
+            _svqCellRect quarter = ChildRect(rect, i, xMid, yMid);
+            ComputeVerticesPass3Downall(pVerts, pCells, quarter, nSides, ctx, GetGeneration() + 1);
+        }
+    }
+    return true;
+}
+
+void CVQTerrainConstructQuadNode::ComputeVerticesPass3Downall(_svqVertexInformationField* pVerts,
+                                                              _svqCellInformationField* pCells, _svqCellRect& rect,
+                                                              unsigned int nSides, CVQTerrainContext* ctx,
+                                                              int nGeneration)
+{
+    int nStride = 0;
+    if (!CheckVertexGrid(pVerts, rect, ctx, nStride))
+        return;
+    if (nGeneration >= ctx->GetCellGeneration())
+        return;
+
+    InterpolateEdgeMidpoints(pVerts, nStride, rect, nSides);
+
+    // Below one cell both ways the quarters would repeat the rectangle
+    // itself; stopping there also bounds the walk when the context's cell
+    // generation is out of step with the grid.
+    if (!(nSides & VQ_TERRAIN_PASS3_DESCEND) || (rect.xMax - rect.xMin < 2 && rect.yMax - rect.yMin < 2))
+        return;
+    const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+    const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+    for (int i = 0; i < 4; ++i) {
+        if (!(nSides & kChildSides[i]))
+            continue;
+        _svqCellRect quarter = ChildRect(rect, i, xMid, yMid);
+        ComputeVerticesPass3Downall(pVerts, pCells, quarter, nSides, ctx, nGeneration + 1);
+    }
+}
+
+void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationField* pVerts, _svqCellRect& rect,
+                                                         CVQTerrainContext* ctx, int nTiles, int nPatchX,
+                                                         int nPatchY)
+{
+    int nStride = 0;
+    if (!CheckVertexGrid(pVerts, rect, ctx, nStride))
+        return;
+    if (IsInner()) {
+        // A leaf that was split since its last update still holds its fan;
+        // an inner node is drawn by its children and never is one.
+        ClearDegenertionInfo();
+        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
+            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+            if (pChild)
+                pChild->HandleDegeneratedCells(pVerts, childRect, ctx, nTiles, nPatchX, nPatchY);
+        }
+        return;
+    }
+
+    auto vertexAt = [&](int x, int y) -> const _svqVertexInformationField& {
+        return pVerts[GridIndex(x, y, nStride)];
+    };
+    // The inner vertices of the sides in ring order, side by side (0 bottom,
+    // 1 right, 2 top, 3 left), counter-clockwise:
+    //
+    //   2 <- . <- . <- 3
+    //   |              ^
+    //   v              |
+    //   0 -> . -> . -> 1
+    auto forEachSideVertex = [&](int nSide, auto&& visit) {
+        switch (nSide) {
+        case 0:
+            for (int x = rect.xMin + 1; x < rect.xMax; ++x)
+                visit(x, rect.yMin);
+            break;
+        case 1:
+            for (int y = rect.yMin + 1; y < rect.yMax; ++y)
+                visit(rect.xMax, y);
+            break;
+        case 2:
+            for (int x = rect.xMax - 1; x > rect.xMin; --x)
+                visit(x, rect.yMax);
+            break;
+        default:
+            for (int y = rect.yMax - 1; y > rect.yMin; --y)
+                visit(rect.xMin, y);
+            break;
+        }
+    };
+
+    bool bMoved = false;
+    for (int nSide = 0; nSide < 4 && !bMoved; ++nSide)
+        forEachSideVertex(nSide, [&](int x, int y) { bMoved = bMoved || vertexAt(x, y).bOnCoarseEdge; });
+
+    const bool bHadRing = m_aDegenerationInfo != nullptr;
+    ClearDegenertionInfo();
+    if (!bMoved) {
+        // Back to two triangles: the counts of this leaf changed too.
+        if (bHadRing)
+            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_DEGENERATED);
+        return;
+    }
+
+    float fHeightSum = 0.0f;
+    float aNormalSum[3] = {0.0f, 0.0f, 0.0f};
+    int nVCount = 0;
+    auto append = [&](_sVQTerrainDegeneratedCellInfo& rec) {
+        rec.nUserColor = 0xFFFFFFFFu;
+        AppendDegenerationInfo(rec);
+        fHeightSum += rec.fHeight;
+        aNormalSum[0] += rec.fNormalX;
+        aNormalSum[1] += rec.fNormalY;
+        aNormalSum[2] += rec.fNormalZ;
+        ++nVCount;
+    };
+    // A corner takes the leaf's own corner values (set by SetVertexProps) and
+    // only its grid bookkeeping from the vertex record.
+    auto appendCorner = [&](int k) {
+        const _svqVertexInformationField& v = vertexAt(CornerX(rect, k), CornerY(rect, k));
+        _sVQTerrainDegeneratedCellInfo rec = VQTerrainFreshDegeneratedCellInfo();
+        rec.fX = (k & 1) ? GetMaxX() : GetMinX();
+        rec.fY = (k & 2) ? GetMaxY() : GetMinY();
+        rec.fHeight = m_fCornerHeight[k];
+        rec.fNormalX = m_fCornerNormalX[k];
+        rec.fNormalY = m_fCornerNormalY[k];
+        rec.fNormalZ = m_fCornerNormalZ[k];
+        rec.nColor = m_aCornerColor[k];
+        rec.fTexU = v.fTexU;
+        rec.fTexV = v.fTexV;
+        rec.nGridX = v.nGridX;
+        rec.nGridY = v.nGridY;
+        rec.nBorderFlags = v.nBorderFlags;
+        append(rec);
+    };
+    auto appendSide = [&](int nSide) {
+        forEachSideVertex(nSide, [&](int x, int y) {
+            const _svqVertexInformationField& v = vertexAt(x, y);
+            if (!v.bOnCoarseEdge)
+                return;
+            _sVQTerrainDegeneratedCellInfo rec = VQTerrainFreshDegeneratedCellInfo();
+            rec.fX = v.fX;
+            rec.fY = v.fY;
+            rec.fHeight = static_cast<float>(v.dHeight);
+            rec.fNormalX = v.fNormal[0];
+            rec.fNormalY = v.fNormal[1];
+            rec.fNormalZ = v.fNormal[2];
+            rec.nColor = v.nColor;
+            rec.fTexU = v.fTexU;
+            rec.fTexV = v.fTexV;
+            rec.nGridX = v.nGridX;
+            rec.nGridY = v.nGridY;
+            rec.nBorderFlags = v.nBorderFlags;
+            ++m_aSideDegeneration[nSide];
+            append(rec);
+        });
+    };
+    appendCorner(0);
+    appendSide(0);
+    appendCorner(1);
+    appendSide(1);
+    appendCorner(3);
+    appendSide(2);
+    appendCorner(2);
+    appendSide(3);
+
+    VQ_ASSERT(nVCount > 0);
+    const float fInvCount = 1.0f / float(std::max(nVCount, 1));
+    _sVQTerrainDegeneratedCellInfo& c = m_sCenterVertex;
+    c.fX = (GetMinX() + GetMaxX()) * 0.5f;
+    c.fY = (GetMinY() + GetMaxY()) * 0.5f;
+    c.fHeight = fHeightSum * fInvCount;
+    const float n[3] = {aNormalSum[0] * fInvCount, aNormalSum[1] * fInvCount, aNormalSum[2] * fInvCount};
+    const float fLen = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    VQ_ASSERT_MSG(fLen >= 1e-6f, "!VQMATH_ZERO(fLen)");
+    if (fLen >= 1e-6f) {
+        c.fNormalX = n[0] / fLen;
+        c.fNormalY = n[1] / fLen;
+        c.fNormalZ = n[2] / fLen;
+    } else {
+        // The ring's normals cancel out: the centre stands up straight.
+        c.fNormalX = 0.0f;
+        c.fNormalY = 0.0f;
+        c.fNormalZ = 1.0f;
+    }
+    const _svqVertexInformationField& v0 = vertexAt(rect.xMin, rect.yMin);
+    const _svqVertexInformationField& v2 = vertexAt(rect.xMin, rect.yMax);
+    const _svqVertexInformationField& v3 = vertexAt(rect.xMax, rect.yMax);
+    c.fTexU = (v2.fTexU + v3.fTexU) * 0.5f;
+    c.fTexV = (v0.fTexV + v2.fTexV) * 0.5f;
+    c.nGridX = static_cast<int>((static_cast<long long>(v2.nGridX) + v3.nGridX) >> 1);
+    c.nGridY = static_cast<int>((static_cast<long long>(v0.nGridY) + v2.nGridY) >> 1);
+    c.nColor = ComputeAverageColor4(m_aCornerColor[0], m_aCornerColor[1], m_aCornerColor[2], m_aCornerColor[3]);
+    c.nUserColor = 0xFFFFFFFFu;
+    c.nBorderFlags = 0;
+
+    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_DEGENERATED);
+}
+
+bool CVQTerrainConstructQuadNode::GetDegeneratedTriangle(float fX, float fY,
+                                                         _sVQTerrainDegeneratedCellInfo* pOut) const
+{
+    VQ_ASSERT(IsIn(fX, fY));
+    VQ_ASSERT(m_aDegenerationInfo);
+    if (!m_aDegenerationInfo)
+        return false;
+    const int nVertexCount = static_cast<int>(m_aDegenerationInfo->size());
+    VQ_ASSERT(nVertexCount != 0);
+    if (nVertexCount == 0)
+        return false;
+    if (!pOut) {
+        VQ_ASSERT_FAIL("pOut != nullptr");
+        return false;
+    }
+
+    // Wedge i lies between the spokes to ring[i] and ring[i + 1]: the point
+    // is counter-clockwise of the first (or on it) and clockwise of the
+    // second (or on it). The two tests of neighbouring wedges are exact
+    // negations of each other, so rounding leaves no gap between wedges.
+    const _sVQTerrainDegeneratedCellInfo& c = m_sCenterVertex;
+    const float dx = fX - c.fX;
+    const float dy = fY - c.fY;
+    for (int i = 0; i < nVertexCount; ++i) {
+        const _sVQTerrainDegeneratedCellInfo& a = *(*m_aDegenerationInfo)[size_t(i)];
+        const _sVQTerrainDegeneratedCellInfo& b = *(*m_aDegenerationInfo)[size_t((i + 1) % nVertexCount)];
+        if (dy * (a.fX - c.fX) + dx * (c.fY - a.fY) >= 0.0f && dy * (c.fX - b.fX) + dx * (b.fY - c.fY) >= 0.0f) {
+            pOut[0] = a;
+            pOut[1] = b;
+            pOut[2] = c;
+            return true;
+        }
+    }
+    VQ_ASSERT_FAIL("false");
     return false;
 }
 
-void CVQTerrainConstructQuadNode::ComputeVerticesPass3Downall(_svqVertexInformationField*, _svqCellInformationField*,
-                                                              _svqCellRect&, unsigned int, CVQTerrainContext*, int)
+bool CVQTerrainConstructQuadNode::GetDegeneratedTriangle(int nTriIndex, _sVQTerrainDegeneratedCellInfo* pOut) const
 {
+    VQ_ASSERT(m_aDegenerationInfo);
+    if (!m_aDegenerationInfo)
+        return false;
+    VQ_ASSERT(nTriIndex < (int)m_aDegenerationInfo->size());
+    VQ_ASSERT(nTriIndex >= 0);
+    const int nVertexCount = static_cast<int>(m_aDegenerationInfo->size());
+    if (nTriIndex < 0 || nTriIndex >= nVertexCount)
+        return false;
+    if (!pOut) {
+        VQ_ASSERT_FAIL("pOut != nullptr");
+        return false;
+    }
+    pOut[0] = m_sCenterVertex;
+    pOut[1] = *(*m_aDegenerationInfo)[size_t(nTriIndex)];
+    pOut[2] = *(*m_aDegenerationInfo)[size_t((nTriIndex + 1) % nVertexCount)];
+    return true;
 }
 
-void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationField*, _svqCellRect&,
-                                                         CVQTerrainContext*, int, int, int)
-{
-}
+// ===========================================================================
+// Mesh assembly and triangle read-out: neutral until that subsystem fills
+// them.
 
 bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh&, _svqCellRect&,
                                                       _svqTexRect&, unsigned int, unsigned int, bool, int)
@@ -1019,6 +1804,28 @@ int CVQTerrainConstructQuadNode::CountNodesInUse()
     for (int w = 0; m_unUsageField && w <= m_nPoolSize / 32; ++w)
         n += __builtin_popcount(m_unUsageField[w]);
     return n;
+}
+
+namespace {
+
+int CountSlotsInUse(const unsigned int* pField, int nSize)
+{
+    int n = 0;
+    for (int w = 0; pField && w <= nSize / 32; ++w)
+        n += __builtin_popcount(pField[w]);
+    return n;
+}
+
+} // namespace
+
+int CVQTerrainConstructQuadNode::CountDegenListsInUse()
+{
+    return CountSlotsInUse(m_unDegenVUsageField, m_nDegenVPoolSize);
+}
+
+int CVQTerrainConstructQuadNode::CountDegenRecordsInUse()
+{
+    return CountSlotsInUse(m_unDegenNUsageField, m_nDegenNPoolSize);
 }
 
 std::vector<_sVQTerrainDegeneratedCellInfo*>* CVQTerrainConstructQuadNode::NewDegenInfo()

@@ -9,6 +9,10 @@
 
 class CVQTerrainPen;
 
+// Side-mask bit of the pass-3 walks (beside the VQ_TERRAIN_SIDE_* bits): go on
+// below the leaves over ever smaller quarters, down to single cells.
+#define VQ_TERRAIN_PASS3_DESCEND 0x10000u
+
 // A node of the adaptive construction quadtree below each patch.
 //
 // A leaf stands for a square of cells sharing one raw height (16-bit, raw
@@ -41,10 +45,42 @@ public:
     // centre vertex excepted) and forgets children and parent without
     // releasing them. The pool runs it on every node it hands out.
     void Init() override;
+    // Stream form: the tree node's (which streams the children first), then
+    // the four corner user colours (uint32), the ring size n (int32) and,
+    // for n > 0, the user colour of the centre vertex and of each ring
+    // record. Loading needs a ring of exactly n records already there
+    // (reported otherwise; the colours are then skipped). Storing marks bit 5.
     void Serialize(CVQDataStream& stream) override;
 
     eVQTerrainNodeType GetNodeType() const override;  // vqTerr_NType_TConstrQuadNode
+    // File record, rebuilt from the file with its whole subtree:
+    //   int16 height; 4 floats corner heights (raw units); 4 floats each
+    //   normal x, y, z; 4 uint32 corner colours;
+    //   1.0: uint32 colour, uint16 degenerated corners, 4 floats each
+    //        texture u, v, 4 uint16 side counts, int32 ring size n, and for
+    //        n > 0 the centre and n ring records (13 words of 4 bytes each);
+    //   0.3: uint16 (ignored), uint32 colour with its channels mirrored,
+    //        uint16 degenerated corners, uint32 (ignored) - no texture
+    //        coordinates, side counts or ring;
+    // then the tree node's common part and the children's records.
+    // User colours are not stored. Children and ring held before are given
+    // back first.
+    //
+    // Only a record that a saver can have written is taken; anything else
+    // gives vqTerr_Err_NodeTypeMismatch:
+    //   - child tags all 0 or all vqTerr_NType_TConstrQuadNode, children
+    //     only above the cell generation of the patch's context (without
+    //     one: VQ_TERRAIN_MAX_GENERATION);
+    //   - n = 0, or n = 4 + the side counts; each side count below the
+    //     node's side length in cells;
+    //   - heights (corners, ring) finite within the 16-bit raw range, every
+    //     other float finite, ring positions on the node's square;
+    // and the tree node's checks of generation and rectangle. A file that
+    // ends inside the record gives vqTerr_Err_MissingTrailer. After an
+    // error the node is a leaf without ring, whatever it read.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
+    // Writes the record in version 1.0. A ring that exists but is empty is
+    // reported ("nDegeneratedSize != 0") and written as none.
     bool Save(CFileIO& file) override;
     void Export(CFileIO& file) override;  // writes nothing
 
@@ -106,16 +142,62 @@ public:
     // True, with the common values, when this whole subtree collapsed.
     virtual bool Flatten(short& nHeight, unsigned int& nColor);
 
-    // Working grids of the vertex passes; filled with crack-free vertices.
+    // --- crack-free vertices ----------------------------------------------
+    // The vertex passes flatten a patch's tree into two working grids that
+    // cover the patch and its eight neighbours: cells (3C x 3D, row length
+    // 3C) and vertices ((3C + 1) x (3D + 1), row length 3C + 1), C and D the
+    // context's cells per patch. rect is this node's rectangle in vertex
+    // coordinates of those grids, bounds inclusive (the patch itself is
+    // (C, 2C, C, 2C)); children take its halves split at the integer
+    // midpoints. nStride is the row length of the grid passed.
+    //
+    // A rectangle that is inverted, negative or wider than the row, a null
+    // grid, or a null context where one is needed (pass 3, degenerated
+    // cells) is reported and nothing is read or written. GetData and
+    // GetVertexProps cannot see the number of rows: the caller's grid must
+    // hold row yMax (cells: yMax - 1). The passes with a context check rows
+    // against 3D + 1.
+
+    // Every leaf writes its height, colour and generation into its cells
+    // (x from xMin to xMax - 1, y likewise) and marks them valid.
     virtual void GetData(_svqCellInformationField* pCells, _svqCellRect& rect, int nStride);
+    // Every leaf marks its four corner vertices: the corner flag and leaf
+    // width (cells) of the quadrant it occupies as seen from the vertex
+    // (its lower-left corner sets quadrant 3, lower-right 2, upper-left 1,
+    // upper-right 0) and the vertex's world position.
     virtual void GetVertexProps(_svqVertexInformationField* pVerts, _svqCellRect& rect, int nStride);
+    // Every node rebuilds its degenerated-corner bits from its corner
+    // vertices; every leaf takes their height (raw units), normal, colour
+    // and texture coordinates and marks its bounds dirty. nTiles, nPatchX
+    // and nPatchY travel down unused.
     virtual void SetVertexProps(CVQTerrainContext* ctx, _svqVertexInformationField* pVerts, _svqCellRect& rect,
                                 int nTiles, int nPatchX, int nPatchY, int nStride);
+    // Moves every T-junction vertex (degeneration candidate) on the sides of
+    // the nodes' rectangles onto the straight edge between the side's ends:
+    // height, normal and colour are interpolated and the on-coarse-edge flag
+    // set. nSides: VQ_TERRAIN_SIDE_* bits of the sides to treat, plus
+    // VQ_TERRAIN_PASS3_DESCEND to go on below the leaves down to single
+    // cells. Only children touching a treated side are visited. Parents run
+    // before children, so a long edge is cut at its middle first and the
+    // finer midpoints follow from already moved vertices. False when the
+    // arguments are broken here or below, true otherwise.
     virtual bool ComputeVerticesPass3Recourse(_svqVertexInformationField* pVerts, _svqCellInformationField* pCells,
                                               _svqCellRect& rect, unsigned int nSides, CVQTerrainContext* ctx);
+    // The same walk below a leaf over the quarters of rect, nGeneration being
+    // the generation those quarters stand for; stops at the cell generation
+    // and at rectangles too small to have a side midpoint.
     virtual void ComputeVerticesPass3Downall(_svqVertexInformationField* pVerts, _svqCellInformationField* pCells,
                                              _svqCellRect& rect, unsigned int nSides, CVQTerrainContext* ctx,
                                              int nGeneration);
+    // Every leaf with moved vertices inside its sides becomes a fan: its ring
+    // runs counter-clockwise from corner 0 through the moved vertices of the
+    // bottom side (x rising), corner 1, the right side (y rising), corner 3,
+    // the top side (x falling), corner 2 and the left side (y falling), and
+    // its centre vertex is rebuilt; 4 + the side counts records, at least 5.
+    // Every other node drops its ring and side counts (a leaf that loses its
+    // fan marks its counts dirty, 0x0C). Run after SetVertexProps: the ring's
+    // corners come from the leaf's corner fields. The three integers are not
+    // used.
     virtual void HandleDegeneratedCells(_svqVertexInformationField* pVerts, _svqCellRect& rect,
                                         CVQTerrainContext* ctx, int nTiles, int nPatchX, int nPatchY);
     // Mesh assembly and triangle read-out; filled with mesh assembly.
@@ -196,6 +278,9 @@ public:
     static int GetPoolSlot(const CVQTerrainConstructQuadNode* pNode);
     // Nodes handed out and not yet given back.
     static int CountNodesInUse();
+    // Degeneration lists and records handed out and not yet given back.
+    static int CountDegenListsInUse();
+    static int CountDegenRecordsInUse();
 
     // Degeneration ring of this node; null when the cell is not degenerated.
     std::vector<_sVQTerrainDegeneratedCellInfo*>* GetDegenerationInfo() { return m_aDegenerationInfo; }
@@ -210,6 +295,27 @@ public:
 
 private:
     friend class CVQTerrainConstructQuadNodeFactory;
+    // Tests reach the fan queries through it.
+    friend class CVQTerrainDegeneratedCellProbe;
+
+    // The fan triangle whose wedge around the centre holds the point (world
+    // units); on a spoke the earlier wedge wins. pOut receives copies of
+    // ring[i], ring[i + 1 mod n] and the centre. False, reported, on a node
+    // without ring or when no wedge holds the point; a point outside the
+    // node is reported and still answered from the wedges.
+    bool GetDegeneratedTriangle(float fX, float fY, _sVQTerrainDegeneratedCellInfo* pOut) const;
+    // Fan triangle nTriIndex (0 .. n - 1): the centre, ring[i] and
+    // ring[i + 1 mod n] into pOut[0..2]. False, reported, without a ring or
+    // for an index outside it.
+    bool GetDegeneratedTriangle(int nTriIndex, _sVQTerrainDegeneratedCellInfo* pOut) const;
+
+    // File loading: limits that the patch's context sets to a record
+    // (defined in the .cpp), the recursive reader, and the release of what
+    // a failed read had built.
+    struct SLoadLimits;
+    SLoadLimits GetLoadLimits() const;
+    eVQTerrainError LoadRecourse(CFileIO& file, short nMajor, short nMinor, const SLoadLimits& limits);
+    void ReleaseLoaded();
 
     // Creates missing children with this node's height and colour, dirty
     // bounds, and user colours interpolated bilinearly from its corners.

@@ -2,6 +2,7 @@
 
 #include "Common/VQAssert.h"
 #include "Common/VQDataStream.h"
+#include "Common/VQFileIO.h"
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
@@ -315,11 +316,65 @@ CVQTerrainConstructQuadNode* CVQTerrainPatch::GetLeaf(CVQTerrainPatch** pNeighbo
 // behaviour with their subsystems; until then they leave the patch unchanged
 // and answer neutrally.
 
-void CVQTerrainPatch::Serialize(CVQDataStream& stream) { CVQTerrainQuadNode::Serialize(stream); }
+void CVQTerrainPatch::Serialize(CVQDataStream& stream)
+{
+    CVQTerrainQuadNode::Serialize(stream);
+    if (stream.IsStoring()) {
+        stream.Put(&m_unPatchColor, sizeof m_unPatchColor);
+        stream.Put(&m_aTextureIndex[0], sizeof m_aTextureIndex[0]);
+        stream.Put(&m_aTextureIndex[1], sizeof m_aTextureIndex[1]);
+        stream.Put(&m_unPatchFlags, sizeof m_unPatchFlags);
+    } else {
+        stream.Get(&m_unPatchColor, sizeof m_unPatchColor);
+        stream.Get(&m_aTextureIndex[0], sizeof m_aTextureIndex[0]);
+        stream.Get(&m_aTextureIndex[1], sizeof m_aTextureIndex[1]);
+        stream.Get(&m_unPatchFlags, sizeof m_unPatchFlags);
+    }
+}
 
-eVQTerrainError CVQTerrainPatch::Load(CFileIO&, short, short) { return vqTerr_Err_None; }
+eVQTerrainError CVQTerrainPatch::Load(CFileIO& file, short nMajor, short nMinor)
+{
+    bool bOldVersion = false;
+    if (!IsReadableFileVersion(nMajor, nMinor, bOldVersion))
+        return vqTerr_Err_BadVersion;
+    if (!m_pContext || !m_pContext->GetHeightsEditable())
+        return vqTerr_Err_None;
+    int16_t aTexture[2] = {0, 0};
+    int32_t nTiles = 0;
+    uint32_t unFlags = 0;
+    file.Read(aTexture[0]);
+    file.Read(aTexture[1]);
+    file.Read(nTiles);
+    file.Read(unFlags);
+    if (!file.IsGood())
+        return vqTerr_Err_MissingTrailer;
+    // Texture ids, tiles and flags are free values: an unknown texture id
+    // draws the error texture, any tiling count only scales coordinates.
+    m_aTextureIndex[0] = aTexture[0];
+    m_aTextureIndex[1] = aTexture[1];
+    m_nTiles = nTiles;
+    m_unPatchFlags = unFlags;
+    // Every file patch carries a construction tree; a patch without its
+    // root has nowhere to put it.
+    if (!m_pRoot)
+        return vqTerr_Err_MissingNode;
+    const eVQTerrainError eRoot = m_pRoot->Load(file, nMajor, nMinor);
+    if (eRoot != vqTerr_Err_None)
+        return eRoot;
+    return CVQTerrainQuadNode::Load(file, nMajor, nMinor);
+}
 
-bool CVQTerrainPatch::Save(CFileIO&) { return true; }
+bool CVQTerrainPatch::Save(CFileIO& file)
+{
+    bool bWhole = file.Write(int16_t(m_aTextureIndex[0]));
+    bWhole = file.Write(int16_t(m_aTextureIndex[1])) && bWhole;
+    bWhole = file.Write(int32_t(m_nTiles)) && bWhole;
+    bWhole = file.Write(uint32_t(m_unPatchFlags)) && bWhole;
+    // Without its construction tree the record would be short by a whole
+    // node, and a reader would take the common part for it.
+    bWhole = m_pRoot && m_pRoot->Save(file) && bWhole;
+    return CVQTerrainQuadNode::Save(file) && bWhole;
+}
 
 void CVQTerrainPatch::Export(CFileIO&) {}
 

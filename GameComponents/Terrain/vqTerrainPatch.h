@@ -30,6 +30,9 @@ public:
     virtual ~CVQTerrainPatch();
 
     // --- overrides of the tree node ------------------------------------
+    // Stream form: the tree node's, then the patch colour (uint32), texture
+    // layers 0 and 1 (int16 each) and flags (uint32). Tiles and the
+    // construction tree are not part of it.
     void Serialize(CVQDataStream& stream) override;
     // The construction root follows one generation deeper.
     void SetGeneration(int nGeneration) override;
@@ -40,7 +43,15 @@ public:
     // The construction tree's leaves (the patch alone counts 1 without one).
     int CountLeaves(int n) const override;
     eVQTerrainNodeType GetNodeType() const override;  // vqTerr_NType_Patch
+    // File record: int16 texture layer 0, int16 layer 1, int32 tiles,
+    // uint32 flags (12 bytes), the construction root's record with its
+    // subtree, then the tree node's common part (no children). The patch
+    // colour is not stored. Load reads nothing (and succeeds) unless the
+    // context's heights are editable; a patch without construction root
+    // gives vqTerr_Err_MissingNode. Other errors as the tree node's and the
+    // construction node's Load.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
+    // False also when the patch has no construction root to write.
     bool Save(CFileIO& file) override;
     void Export(CFileIO& file) override;
     // When bit 7 is set, takes the construction root's bounds.

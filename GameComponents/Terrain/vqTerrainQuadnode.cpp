@@ -1,6 +1,10 @@
 #include "GameComponents/Terrain/vqTerrainQuadnode.h"
 
 #include "Common/VQAssert.h"
+#include "Common/VQDataStream.h"
+#include "Common/VQFileIO.h"
+
+#include <cmath>
 
 #define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainQuadnode"
 
@@ -14,7 +18,13 @@ CVQTerrainQuadNode::~CVQTerrainQuadNode() {}
 
 void CVQTerrainQuadNode::Serialize(CVQDataStream& stream)
 {
+    const int nGeneration = GetGeneration();
     CVQGeomStructQuadNode::Serialize(stream);
+    // Every recursion that splits or walks down stops at a generation; one
+    // taken from a damaged stream (say INT_MIN) would let an edit split two
+    // billion levels deep. The children have kept theirs already.
+    if (!stream.IsStoring())
+        m_nGeneration = nGeneration;
 }
 
 CVQGeomStructQuadNode* CVQTerrainQuadNode::RemoveChild(int i)
@@ -29,9 +39,114 @@ CVQGeomStructQuadNode* CVQTerrainQuadNode::RemoveChild(int i)
 
 eVQTerrainNodeType CVQTerrainQuadNode::GetNodeType() const { return vqTerr_NType_QuadNode; }
 
-eVQTerrainError CVQTerrainQuadNode::Load(CFileIO&, short, short) { return vqTerr_Err_None; }
+eVQTerrainError CVQTerrainQuadNode::Load(CFileIO& file, short nMajor, short nMinor)
+{
+    bool bOldVersion = false;
+    if (!IsReadableFileVersion(nMajor, nMinor, bOldVersion))
+        return vqTerr_Err_BadVersion;
+    unsigned int aTags[4];
+    const eVQTerrainError eCommon = LoadCommonPart(file, bOldVersion, aTags);
+    if (eCommon != vqTerr_Err_None)
+        return eCommon;
+    // The patch tree's shape comes from the context; the file only has to
+    // agree with it, child by child. The first disagreement ends the walk:
+    // the bytes after it belong to a different tree.
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i));
+        if (!pChild) {
+            if (aTags[i] != vqTerr_NType_None)
+                return vqTerr_Err_MissingNode;
+            continue;
+        }
+        if (aTags[i] != static_cast<unsigned int>(pChild->GetNodeType()))
+            return vqTerr_Err_NodeTypeMismatch;
+        const eVQTerrainError eChild = pChild->Load(file, nMajor, nMinor);
+        if (eChild != vqTerr_Err_None)
+            return eChild;
+    }
+    return vqTerr_Err_None;
+}
 
-bool CVQTerrainQuadNode::Save(CFileIO&) { return true; }
+bool CVQTerrainQuadNode::Save(CFileIO& file)
+{
+    bool bWhole = SaveCommonPart(file);
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            bWhole = pChild->Save(file) && bWhole;
+    return bWhole;
+}
+
+eVQTerrainError CVQTerrainQuadNode::LoadCommonPart(CFileIO& file, bool bOldVersion, unsigned int aTags[4])
+{
+    int32_t nGeneration = 0;
+    float aRect[4] = {0.0f, 0.0f, 0.0f, 0.0f};  // min x, min y, max x, max y
+    int32_t nVertexCount = 0;
+    int32_t nTriangleCount = 0;
+    uint32_t unDirtyFlags = 0;
+    file.Read(nGeneration);
+    for (float& f : aRect)
+        file.Read(f);
+    if (!bOldVersion) {
+        file.Read(nVertexCount);
+        file.Read(nTriangleCount);
+        file.Read(unDirtyFlags);
+    }
+    for (int i = 0; i < 4; ++i) {
+        uint32_t unTag = 0;
+        file.Read(unTag);
+        aTags[i] = unTag;
+    }
+    if (!file.IsGood())
+        return vqTerr_Err_MissingTrailer;
+
+    // The generation bounds every recursion over the tree; it must be the
+    // one this node has at its place. Old files get their rectangles from
+    // the context after loading, so only 1.0 rectangles are compared.
+    if (nGeneration != GetGeneration())
+        return vqTerr_Err_NodeTypeMismatch;
+    if (!bOldVersion) {
+        const float fWidth = GetMaxX() - GetMinX();
+        const float fDepth = GetMaxY() - GetMinY();
+        if (!AgreesWith(aRect[0], GetMinX(), fWidth) || !AgreesWith(aRect[1], GetMinY(), fDepth) ||
+            !AgreesWith(aRect[2], GetMaxX(), fWidth) || !AgreesWith(aRect[3], GetMaxY(), fDepth))
+            return vqTerr_Err_NodeTypeMismatch;
+        m_nVertexCount = nVertexCount;
+        m_nTriangleCount = nTriangleCount;
+        m_unDirtyFlags = unDirtyFlags;
+    }
+    return vqTerr_Err_None;
+}
+
+bool CVQTerrainQuadNode::SaveCommonPart(CFileIO& file) const
+{
+    bool bGood = file.Write(int32_t(GetGeneration()));
+    bGood = file.Write(GetMinX()) && bGood;
+    bGood = file.Write(GetMinY()) && bGood;
+    bGood = file.Write(GetMaxX()) && bGood;
+    bGood = file.Write(GetMaxY()) && bGood;
+    bGood = file.Write(int32_t(m_nVertexCount)) && bGood;
+    bGood = file.Write(int32_t(m_nTriangleCount)) && bGood;
+    bGood = file.Write(uint32_t(m_unDirtyFlags)) && bGood;
+    for (int i = 0; i < 4; ++i) {
+        const CVQTerrainQuadNode* pChild = static_cast<const CVQTerrainQuadNode*>(GetChild(i));
+        bGood = file.Write(uint32_t(pChild ? pChild->GetNodeType() : vqTerr_NType_None)) && bGood;
+    }
+    return bGood;
+}
+
+bool CVQTerrainQuadNode::IsReadableFileVersion(short nMajor, short nMinor, bool& bOldVersion)
+{
+    bOldVersion = nMajor == VQ_TERRAIN_FILE_OLD_MAJOR && nMinor == VQ_TERRAIN_FILE_OLD_MINOR;
+    return bOldVersion || (nMajor == VQ_TERRAIN_FILE_MAJOR && nMinor == VQ_TERRAIN_FILE_MINOR);
+}
+
+bool CVQTerrainQuadNode::AgreesWith(float fStored, float fExpected, float fSize)
+{
+    // Both sides computed by the same float midpoints agree exactly; the
+    // margin only forgives another writer's rounding.
+    return std::isfinite(fStored) && std::isfinite(fExpected) &&
+           std::fabs(fStored - fExpected) <= 0.001f * std::fabs(fSize);
+}
 
 void CVQTerrainQuadNode::Export(CFileIO&) {}
 

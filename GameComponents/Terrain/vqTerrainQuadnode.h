@@ -45,13 +45,40 @@ public:
     CVQTerrainQuadNode& operator=(const CVQTerrainQuadNode& other) = default;
     virtual ~CVQTerrainQuadNode();
 
+    // Stream form: the geometric node's (rectangle, generation, then every
+    // existing child). The receiving tree already has the stored shape, so
+    // loading keeps this node's generation: a stream cannot change the
+    // depth of a node.
     void Serialize(CVQDataStream& stream) override;
     // Unlinks child i and clears its parent link; the child is not destroyed.
     CVQGeomStructQuadNode* RemoveChild(int i) override;
 
     virtual eVQTerrainNodeType GetNodeType() const;
-    // File records of the tree; filled with the terrain file format.
+
+    // File record of the node and its subtree, depth first, each node before
+    // its children. The record of a plain node is the common part:
+    //
+    //   int32 generation, 4 floats rectangle (min x, min y, max x, max y),
+    //   [1.0 only: int32 vertex count, int32 triangle count, uint32 dirty
+    //   mask], 4 uint32 child tags (GetNodeType of child 0..3, 0 for none)
+    //
+    // 48 bytes in version 1.0, 36 in 0.3; the children's records follow.
+    //
+    // Load never changes the shape of the patch tree; the file must describe
+    // the tree this node already heads. It stops at the first error:
+    //   vqTerr_Err_MissingNode       a tag names a child where none exists
+    //   vqTerr_Err_NodeTypeMismatch  a tag differs from the existing child's
+    //                                type (0 included), or the record cannot
+    //                                be this node: a generation other than
+    //                                its own, or (1.0) a rectangle off its
+    //                                own by more than 1/1000 of its size
+    //   vqTerr_Err_MissingTrailer    the file ended inside the record
+    //   vqTerr_Err_BadVersion        a version other than 1.0 or 0.3
+    // The node keeps its own exact rectangle and generation; counts and dirty
+    // mask are taken from the record.
     virtual eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor);
+    // Writes the record (version 1.0) and the children's. False when a write
+    // failed or a record could not be written whole.
     virtual bool Save(CFileIO& file);
     // Writes nothing.
     virtual void Export(CFileIO& file);
@@ -136,11 +163,26 @@ public:
 
     // Debug text: n times "|  " and a terminating zero; buf holds 3n + 1 bytes.
     static void GetTabs(int n, char* buf);
+    // Whether a coordinate read from a file agrees with the one the tree
+    // gives: within 1/1000 of fSize (the node's or landscape's width or
+    // depth), which forgives another writer's rounding of midpoints but no
+    // corrupted digit. False when either is NaN or infinite.
+    static bool AgreesWith(float fStored, float fExpected, float fSize);
 
 protected:
     // A patch links its construction root below itself without a child slot.
     friend class CVQTerrainPatch;
     virtual void SetParent(CVQTerrainQuadNode* pParent);
+
+    // The common part of the file record (see Load), read into this node
+    // and checked against it; aTags receives the four child tags. Nothing
+    // is read from the children.
+    eVQTerrainError LoadCommonPart(CFileIO& file, bool bOldVersion, unsigned int aTags[4]);
+    // Writes the common part in version 1.0, tags from the present children.
+    bool SaveCommonPart(CFileIO& file) const;
+    // True for the versions a file may have: 1.0 (bOldVersion false) and
+    // 0.3 (bOldVersion true).
+    static bool IsReadableFileVersion(short nMajor, short nMinor, bool& bOldVersion);
 
     // Per-channel truncated mean of two / four colours, without carries
     // between channels.

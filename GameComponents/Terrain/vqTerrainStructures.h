@@ -33,6 +33,12 @@ enum eVQTerrainError : int {
     vqTerr_Err_MissingNode = 9,
 };
 
+// Terrain file versions: the one written, and the older one still read.
+#define VQ_TERRAIN_FILE_MAJOR 1
+#define VQ_TERRAIN_FILE_MINOR 0
+#define VQ_TERRAIN_FILE_OLD_MAJOR 0
+#define VQ_TERRAIN_FILE_OLD_MINOR 3
+
 // Kind of terrain file a visual looks for.
 enum eVQTerrainDataType : int {
     vqTerr_DType_Terrain = 0,  // "<name>.terrain"

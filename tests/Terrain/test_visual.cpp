@@ -516,9 +516,10 @@ TEST(TerrainVisual, TerrainFileIsLookedForUnderTheDataTypesFolderAndExtension)
         visual.SetDefaultDataType(static_cast<eVQTerrainDataType>(row.dataType));
         EXPECT_TRUE(visual.InitData(kTerrainId));
         EXPECT_EQ(visual.loads, row.loads ? 1 : 0);
-        // Until the file format is read, a found file leaves no terrain.
-        EXPECT_EQ(visual.HasTerrain(), !row.loads);
-        EXPECT_EQ(visual.GetError(), row.loads ? vqTerr_Err_BadVersion : vqTerr_Err_None);
+        // The found file is empty: its load fails on the magic and the
+        // visual builds the new terrain from the resource instead.
+        EXPECT_TRUE(visual.HasTerrain());
+        EXPECT_EQ(visual.GetError(), row.loads ? vqTerr_Err_UnknownMagic : vqTerr_Err_None);
         EXPECT_EQ(visual.GetTerrainContext().GetHeightsEditable(), row.dataType == vqTerr_DType_GfTerr);
         EXPECT_EQ(recorder.Count(), 0u);
         ExpectNoLoadSectionOpen();
@@ -543,7 +544,7 @@ TEST(TerrainVisual, MissingOrUnloadableFileFallsBackToANewTerrain)
         {"missing, reported", false, RecordingRenderer::LoadDefault, true, true, true, vqTerr_Err_None},
         {"load raises", true, RecordingRenderer::LoadThrows, false, false, true, vqTerr_Err_None},
         {"load raises, reported", true, RecordingRenderer::LoadThrows, true, true, true, vqTerr_Err_None},
-        {"bad magic", true, RecordingRenderer::LoadFailsWithUnknownMagic, true, false, false, vqTerr_Err_UnknownMagic},
+        {"bad magic", true, RecordingRenderer::LoadFailsWithUnknownMagic, true, false, true, vqTerr_Err_UnknownMagic},
     };
     FolderScope exportFolder(CVQTerrainVisual::sm_oTerrainExportPath, dir);
     const std::string file = dir + "/vq_visual_test_island.terrain";
