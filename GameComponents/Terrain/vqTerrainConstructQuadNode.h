@@ -9,10 +9,6 @@
 
 class CVQTerrainPen;
 
-// Side-mask bit of the pass-3 walks (beside the VQ_TERRAIN_SIDE_* bits): go on
-// below the leaves over ever smaller quarters, down to single cells.
-#define VQ_TERRAIN_PASS3_DESCEND 0x10000u
-
 // A node of the adaptive construction quadtree below each patch.
 //
 // A leaf stands for a square of cells sharing one raw height (16-bit, raw

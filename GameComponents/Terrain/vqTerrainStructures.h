@@ -157,6 +157,9 @@ struct _svqVertexInformationField {
 #define VQ_TERRAIN_SIDE_YMIN 2
 #define VQ_TERRAIN_SIDE_XMAX 4
 #define VQ_TERRAIN_SIDE_YMAX 8
+// Side-mask bit of the pass-3 walks: go on below the leaves over ever smaller
+// quarters, down to single cells.
+#define VQ_TERRAIN_PASS3_DESCEND 0x10000u
 
 // One vertex of a degenerated (crack-free fan) cell: 13 words, 52 bytes.
 struct _sVQTerrainDegeneratedCellInfo {
