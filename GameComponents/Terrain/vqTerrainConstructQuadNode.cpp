@@ -1124,21 +1124,31 @@ void InterpolateEdgeMidpoints(_svqVertexInformationField* pVerts, int nStride, c
 
 } // namespace
 
+template <class Visit>
+void CVQTerrainConstructQuadNode::ForEachChildInGrid(const _svqCellRect& rect, const Visit& visit)
+{
+    // The working grids split a rectangle at (min + max) >> 1, children
+    // sharing the middle line.
+    const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+    const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainConstructQuadNode* pChild = Child(i);
+        VQ_ASSERT_MSG(pChild, "an inner node has all four children");
+        _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+        if (pChild)
+            visit(*pChild, childRect);
+    }
+}
+
 void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField* pCells, _svqCellRect& rect, int nStride)
 {
     // Cells run from xMin to xMax - 1: the last one still lies in the row.
     if (!CheckGridRect(pCells, rect, nStride + 1LL, -1))
         return;
     if (IsInner()) {
-        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
-        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
-        for (int i = 0; i < 4; ++i) {
-            CVQTerrainConstructQuadNode* pChild = Child(i);
-            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
-            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
-            if (pChild)
-                pChild->GetData(pCells, childRect, nStride);
-        }
+        ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
+            child.GetData(pCells, childRect, nStride);
+        });
         return;
     }
     for (int y = rect.yMin; y < rect.yMax; ++y) {
@@ -1157,15 +1167,9 @@ void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField* pVe
     if (!CheckGridRect(pVerts, rect, nStride, -1))
         return;
     if (IsInner()) {
-        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
-        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
-        for (int i = 0; i < 4; ++i) {
-            CVQTerrainConstructQuadNode* pChild = Child(i);
-            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
-            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
-            if (pChild)
-                pChild->GetVertexProps(pVerts, childRect, nStride);
-        }
+        ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
+            child.GetVertexProps(pVerts, childRect, nStride);
+        });
         return;
     }
     // Seen from its corner k, the leaf lies in the diagonally opposite
@@ -1195,15 +1199,9 @@ void CVQTerrainConstructQuadNode::SetVertexProps(CVQTerrainContext* ctx, _svqVer
             m_nDegeneratedCorners = static_cast<unsigned short>(m_nDegeneratedCorners | (1u << k));
     }
     if (IsInner()) {
-        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
-        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
-        for (int i = 0; i < 4; ++i) {
-            CVQTerrainConstructQuadNode* pChild = Child(i);
-            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
-            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
-            if (pChild)
-                pChild->SetVertexProps(ctx, pVerts, childRect, nTiles, nPatchX, nPatchY, nStride);
-        }
+        ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
+            child.SetVertexProps(ctx, pVerts, childRect, nTiles, nPatchX, nPatchY, nStride);
+        });
         return;
     }
     for (int k = 0; k < 4; ++k) {
@@ -1296,15 +1294,9 @@ void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationFi
         // A leaf that was split since its last update still holds its fan;
         // an inner node is drawn by its children and never is one.
         ClearDegenertionInfo();
-        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
-        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
-        for (int i = 0; i < 4; ++i) {
-            CVQTerrainConstructQuadNode* pChild = Child(i);
-            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
-            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
-            if (pChild)
-                pChild->HandleDegeneratedCells(pVerts, childRect, ctx, nTiles, nPatchX, nPatchY);
-        }
+        ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
+            child.HandleDegeneratedCells(pVerts, childRect, ctx, nTiles, nPatchX, nPatchY);
+        });
         return;
     }
 

@@ -326,6 +326,10 @@ private:
     bool SetAtPointRecourse(int nGen, float fX, float fY, const Store& store);
     template <class Read>
     bool GetAtPointRecourse(float fX, float fY, const Read& read) const;
+    // Calls visit(child, childRect) for each child with its part of rect in
+    // the working grids; an inner node missing a child is reported.
+    template <class Visit>
+    void ForEachChildInGrid(const _svqCellRect& rect, const Visit& visit);
     // Child i's rectangle inside rect, split at (xMid, yMid).
     static _svqCellRect ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid);
     CVQTerrainConstructQuadNode* Child(int i) const
