@@ -401,6 +401,27 @@ CVQTerrainPatch* CVQTerrainVisual::GetPatch(int nPatchX, int nPatchY) const
     return &m_pPatches[nPatchX + nPatchY * m_nBuiltPatchesX];
 }
 
+bool CVQTerrainVisual::GetPatchRange(float fX0, float fY0, float fX1, float fY1, int& nColumn0, int& nRow0,
+                                     int& nColumn1, int& nRow1) const
+{
+    if (!m_pPatches)
+        return false;
+    // Column of a distance from the offset, clamped in float first so that
+    // no out-of-range float is converted (NaN lands on column 0).
+    auto clampedIndex = [](float fDistance, float fSize, int nCount) {
+        const float f = fDistance / fSize;
+        if (!(f >= 0.0f))
+            return 0;
+        return f >= float(nCount - 1) ? nCount - 1 : int(f);
+    };
+    const float fOffX = m_oContext.GetOffX(), fOffY = m_oContext.GetOffY();
+    nColumn0 = clampedIndex(std::min(fX0, fX1) - fOffX, m_fPatchSizeX, m_nBuiltPatchesX);
+    nColumn1 = clampedIndex(std::max(fX0, fX1) - fOffX, m_fPatchSizeX, m_nBuiltPatchesX);
+    nRow0 = clampedIndex(std::min(fY0, fY1) - fOffY, m_fPatchSizeY, m_nBuiltPatchesY);
+    nRow1 = clampedIndex(std::max(fY0, fY1) - fOffY, m_fPatchSizeY, m_nBuiltPatchesY);
+    return true;
+}
+
 bool CVQTerrainVisual::ConvertToPatchGrid(float fX, float fY, int& nPatchX, int& nPatchY) const
 {
     nPatchX = nPatchY = 0;
@@ -788,17 +809,73 @@ void CVQTerrainVisual::SetTexture(float, float, float, float, int, int) {}
 
 void CVQTerrainVisual::SetTexture(float, float, int, int) {}
 
-void CVQTerrainVisual::BeginUndoSample() {}
+void CVQTerrainVisual::BeginUndoSample()
+{
+    if (!m_oUndoBuffer.GetSamplingState())
+        m_pUndoInfo = m_oUndoBuffer.BeginSamplePatches();
+}
 
-void CVQTerrainVisual::SampleUndoPatch(int, int) {}
+void CVQTerrainVisual::SampleUndoPatch(int nPatchX, int nPatchY)
+{
+    if (!m_oUndoBuffer.GetSamplingState() || !m_pUndoInfo)
+        return;
+    // Coordinates from outside are not trusted: only patches of the grid.
+    CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
+    if (!pPatch)
+        return;
+    if (m_pUndoInfo->BeginSamplePatch(pPatch->GetPatchIndex(), nPatchX, nPatchY)) {
+        pPatch->SampleUndoProps(*m_pUndoInfo);
+        m_pUndoInfo->EndSamplePatch();
+    }
+}
 
-void CVQTerrainVisual::SampleUndoPatch(float, float) {}
+void CVQTerrainVisual::SampleUndoPatch(float fX, float fY)
+{
+    int nPatchX, nPatchY;
+    if (m_oUndoBuffer.GetSamplingState() && ConvertToPatchGrid(fX, fY, nPatchX, nPatchY))
+        SampleUndoPatch(nPatchX, nPatchY);
+}
 
-void CVQTerrainVisual::SampleUndoPatches(float, float, float, float) {}
+void CVQTerrainVisual::SampleUndoPatches(float fX0, float fY0, float fX1, float fY1)
+{
+    int nColumn0, nRow0, nColumn1, nRow1;
+    if (!m_oUndoBuffer.GetSamplingState() || !GetPatchRange(fX0, fY0, fX1, fY1, nColumn0, nRow0, nColumn1, nRow1))
+        return;
+    for (int x = nColumn0; x <= nColumn1; ++x)
+        for (int y = nRow0; y <= nRow1; ++y)
+            SampleUndoPatch(x, y);
+}
 
-void CVQTerrainVisual::EndUndoSample() {}
+void CVQTerrainVisual::EndUndoSample()
+{
+    if (m_oUndoBuffer.GetSamplingState())
+        m_oUndoBuffer.EndSamplePatches();
+    m_pUndoInfo = nullptr;
+}
 
-void CVQTerrainVisual::Undo() {}
+void CVQTerrainVisual::Undo()
+{
+    m_pUndoInfo = m_oUndoBuffer.BeginApplyPatches();
+    if (!m_pUndoInfo)
+        return;
+    if (m_pUndoInfo->BeginUndoingPatches()) {
+        do {
+            int nIndex, nPatchX, nPatchY;
+            m_pUndoInfo->GetPresentPatchProperties(nIndex, nPatchX, nPatchY);
+            // A record outlives Cleanup and InitData: only patches of the
+            // grid built now take it.
+            CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
+            if (pPatch && pPatch->GetPatchIndex() == nIndex) {
+                pPatch->ApplyUndoProps(*m_pUndoInfo);
+                InvalidatePatches(0.0f, 0.0f, nPatchX, nPatchY, 3, nullptr);
+            }
+        } while (m_pUndoInfo->NextPatch());
+        m_pUndoInfo->EndEnueratePatches();
+    }
+    m_oUndoBuffer.EndApplyPatches();
+    m_pUndoInfo = nullptr;
+    SetDirty(-1);
+}
 
 void CVQTerrainVisual::SetCellLimit(int) {}
 

@@ -211,11 +211,20 @@ public:
     virtual void Flatten();
     virtual void SetTexture(float fX0, float fY0, float fX1, float fY1, int nLayer, int nTexture);
     virtual void SetTexture(float fX, float fY, int nLayer, int nTexture);
+    // Undo. An editor brackets a stroke with BeginUndoSample ...
+    // EndUndoSample; every patch sampled in between is recorded once, with
+    // its state before the stroke's first change. The undo entry points take
+    // no lock of the visual (the undo buffer has its own).
     virtual void BeginUndoSample();
+    // Records patch (column, row); coordinates outside the grid are ignored.
     virtual void SampleUndoPatch(int nPatchX, int nPatchY);
+    // Records the patch under a world point; nothing outside the terrain.
     virtual void SampleUndoPatch(float fX, float fY);
+    // Records every patch the world rectangle spans (clamped to the grid).
     virtual void SampleUndoPatches(float fX0, float fY0, float fX1, float fY1);
     virtual void EndUndoSample();
+    // Writes the newest stroke's record back; nothing when none is held (no
+    // redo). A record whose patches the present grid lacks is skipped.
     virtual void Undo();
     virtual void SetCellLimit(int nCells);
     virtual void ResetCellLimit();
@@ -370,6 +379,11 @@ protected:
     // The patch at grid position (column, row); null outside the built grid
     // and without a tree.
     CVQTerrainPatch* GetPatch(int nPatchX, int nPatchY) const;
+    // The patch columns and rows a world rectangle spans (corners in any
+    // order), each clamped into the built grid: a rectangle wholly outside
+    // touches the nearest edge patches. False without a tree.
+    bool GetPatchRange(float fX0, float fY0, float fX1, float fY1, int& nColumn0, int& nRow0, int& nColumn1,
+                       int& nRow1) const;
 
     // Texture names resolved so far. Entries under ids >= 0 that point at a
     // string other than m_oErrorTexture are owned (made by GetTexture); the

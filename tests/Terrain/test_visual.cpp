@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -636,4 +637,77 @@ TEST(TerrainVisual, DrawingHooksAreTheRenderersAndReportInTheVisual)
     visual.Render(0);
     visual.Display(0);
     EXPECT_EQ(visual.flushes, 0);
+}
+
+namespace {
+
+// Every node of a construction tree, depth first: height, colour and whether
+// it is a leaf; equal lists mean equal trees.
+void Signature(const CVQTerrainConstructQuadNode* pNode, std::vector<long long>& out)
+{
+    out.push_back(pNode->GetHeight());
+    out.push_back(pNode->GetColor());
+    out.push_back(pNode->IsLeaf());
+    for (int i = 0; i < 4; ++i)
+        if (pNode->GetChild(i))
+            Signature(static_cast<const CVQTerrainConstructQuadNode*>(pNode->GetChild(i)), out);
+}
+
+std::vector<long long> TerrainSignature(RecordingRenderer& visual, int nx, int ny)
+{
+    std::vector<long long> out;
+    for (int y = 0; y < ny; ++y)
+        for (int x = 0; x < nx; ++x) {
+            CVQTerrainPatch* pPatch = visual.GetPatch(x, y);
+            out.push_back(pPatch->GetTextureIndex(0));
+            out.push_back(pPatch->GetTextureIndex(1));
+            out.push_back(pPatch->GetTiles());
+            Signature(pPatch->GetRoot(), out);
+        }
+    return out;
+}
+
+} // namespace
+
+TEST(TerrainVisual, UndoRestoresTheTerrainAsItWasBeforeTheStroke)
+{
+    AssertRecorder recorder;
+    HostResources resources({4, 4});  // patches of 32 units from (100, 50)
+    RecordingRenderer visual;
+    visual.InitData(kTerrainId);
+    const std::vector<long long> before = TerrainSignature(visual, 4, 4);
+
+    std::mt19937 rng(21);
+    visual.BeginUndoSample();
+    for (int step = 0; step < 60; ++step) {
+        const float x = 100.0f + float(rng() % 1281) * 0.1f;  // the far edges included
+        const float y = 50.0f + float(rng() % 1281) * 0.1f;
+        int px, py;
+        ASSERT_TRUE(visual.ConvertToPatchGrid(x, y, px, py));
+        CVQTerrainPatch* pPatch = visual.GetPatch(px, py);
+        if (step % 5 == 4) {
+            // Rectangles record every patch they span before it changes.
+            visual.SampleUndoPatches(x, y, x - 40.0f, y + 40.0f);
+            pPatch->SetTextureIndex(int(rng() % 2), int(rng() % 5));
+            pPatch->SetTiles(int(rng() % 8));
+        } else {
+            visual.SampleUndoPatch(x, y);
+            pPatch->SetHeight(x, y, short(rng() % 400));
+            pPatch->SetColor(x, y, rng());
+        }
+    }
+    visual.SampleUndoPatch(-1, 2);  // outside the grid: ignored
+    visual.SampleUndoPatch(4, 0);
+    visual.SampleUndoPatch(1000.0f, 0.0f);
+    visual.EndUndoSample();
+    ASSERT_NE(TerrainSignature(visual, 4, 4), before);
+
+    visual.Undo();
+    EXPECT_EQ(TerrainSignature(visual, 4, 4), before);
+    // No redo: a second undo finds nothing and changes nothing.
+    visual.GetPatch(0, 0)->SetHeight(101.0f, 51.0f, 77);
+    const std::vector<long long> edited = TerrainSignature(visual, 4, 4);
+    visual.Undo();
+    EXPECT_EQ(TerrainSignature(visual, 4, 4), edited);
+    EXPECT_EQ(recorder.Count(), 0u);
 }
