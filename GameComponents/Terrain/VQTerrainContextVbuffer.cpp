@@ -10,16 +10,6 @@
 
 namespace {
 
-_sVQTerrainRawVertex FreshRawVertex()
-{
-    _sVQTerrainRawVertex v;
-    v.fX = v.fY = v.fZ = 0.0f;
-    v.fNormalX = v.fNormalY = v.fNormalZ = 0.0f;
-    v.nColor = 0xFFFFFFFFu;
-    v.fU = v.fV = 0.0f;
-    return v;
-}
-
 // Smallest table, in slots; it grows by doubling.
 const uint32_t kMinLookupSize = 64;
 
@@ -56,7 +46,7 @@ void CVQTerrainContextVbuffer::SetCapacity(int nCapacity)
     _sVQTerrainRawVertex* pGrown = new _sVQTerrainRawVertex[size_t(nCapacity)];
     if (m_nVertexCount > 0)
         std::memcpy(pGrown, m_pVertiecs, size_t(m_nVertexCount) * sizeof(_sVQTerrainRawVertex));
-    std::fill(pGrown + m_nVertexCount, pGrown + nCapacity, FreshRawVertex());
+    std::fill(pGrown + m_nVertexCount, pGrown + nCapacity, VQTerrainFreshRawVertex());
     delete[] m_pVertiecs;
     m_pVertiecs = pGrown;
     m_nAllocated = nCapacity;

@@ -28,16 +28,6 @@ const unsigned short kSideSubDispX = 2;
 const unsigned short kSideAddDispY = 3;
 const unsigned short kSideSubDispY = 4;
 
-_sVQTerrainRawVertex DefaultRawVertex()
-{
-    _sVQTerrainRawVertex v;
-    v.fX = v.fY = v.fZ = 0.0f;
-    v.fNormalX = v.fNormalY = v.fNormalZ = 0.0f;
-    v.nColor = 0xFFFFFFFFu;
-    v.fU = v.fV = 0.0f;
-    return v;
-}
-
 bool HasNoArrays(const _sVQTerrainVBufSlot& slot)
 {
     return slot.m_pVertices == nullptr && slot.m_pIndices == nullptr;
@@ -53,7 +43,7 @@ bool IsSlotValid(const _sVQTerrainVBufSlot& slot)
 void AllocateSlot(_sVQTerrainVBufSlot& slot, int nVertices, int nIndices)
 {
     slot.m_pVertices = new _sVQTerrainRawVertex[nVertices];
-    std::fill(slot.m_pVertices, slot.m_pVertices + nVertices, DefaultRawVertex());
+    std::fill(slot.m_pVertices, slot.m_pVertices + nVertices, VQTerrainFreshRawVertex());
     slot.m_pIndices = new uint16_t[nIndices]();
     slot.m_nVertexCapacity = nVertices;
     slot.m_nIndexCapacity = nIndices;

@@ -205,6 +205,17 @@ struct _sVQTerrainRawVertex {
     float fV;
 };
 
+// The fresh raw vertex: everything 0 but the colour, which is white.
+inline _sVQTerrainRawVertex VQTerrainFreshRawVertex()
+{
+    _sVQTerrainRawVertex v;
+    v.fX = v.fY = v.fZ = 0.0f;
+    v.fNormalX = v.fNormalY = v.fNormalZ = 0.0f;
+    v.nColor = 0xFFFFFFFFu;
+    v.fU = v.fV = 0.0f;
+    return v;
+}
+
 // A triangle returned by the geometric queries: world x, world y, converted height.
 struct _sVQTerrainGeomTriangle {
     CVQVector3 aVertex[3];
