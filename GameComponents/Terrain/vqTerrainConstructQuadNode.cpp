@@ -117,13 +117,25 @@ int Midpoint(int a, int b, int bias)
 
 } // namespace
 
+namespace {
+
+// The pen reaches a node when it covers at least one of the node's cells.
+bool PenTouches(const CVQTerrainPen& pen, const _svqCellRect& rect)
+{
+    return !VQTerrainCellRectIsEmpty(rect) && pen.Intersects(rect);
+}
+
+} // namespace
+
 bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect)
 {
     nGen = BoundedGeneration(nGen);
-    if (!pen.Intersects(rect))
+    if (!PenTouches(pen, rect))
         return false;
 
-    const bool bAtTarget = GetGeneration() >= nGen;
+    // A single cell is as fine as the pen's values go, whatever the target.
+    const bool bAtTarget = GetGeneration() >= nGen || VQTerrainCellRectIsSingleCell(rect);
+    const _svqCellRect cells = VQTerrainCellsOf(rect);
     // This node takes the pen's height and colour itself when it is a leaf
     // at the target, any leaf under a pen without height (such a pen never
     // splits), or an inner node at the target under a pen with height (its
@@ -132,30 +144,25 @@ bool CVQTerrainConstructQuadNode::SetHeightRecourse(int nGen, const CVQTerrainPe
     if (IsLeaf() ? (bAtTarget || !pen.HasHeight()) : (bAtTarget && pen.HasHeight())) {
         if (IsInner())
             DeleteChildren();
-        m_nHeight = pen.GetHeightAt(m_nHeight, rect);
-        m_nColor = pen.GetColorAt(m_nColor, rect);
+        m_nHeight = pen.GetHeightAt(m_nHeight, cells);
+        m_nColor = pen.GetColorAt(m_nColor, cells);
         SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_HEIGHT);
         return true;
     }
     if (bAtTarget) {
         // Colour only over finer leaves: they get it too and keep their detail.
-        m_nColor = pen.GetColorAt(m_nColor, rect);
+        m_nColor = pen.GetColorAt(m_nColor, cells);
         SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_COLOR);
     } else if (IsLeaf()) {
-        // Splitting takes exclusive upper bounds: one past the inclusive
-        // ones (saturated, so INT_MAX stays representable).
-        _svqCellRect exclusive = rect;
-        exclusive.xMax = rect.xMax < INT32_MAX ? rect.xMax + 1 : rect.xMax;
-        exclusive.yMax = rect.yMax < INT32_MAX ? rect.yMax + 1 : rect.yMax;
-        Subdivide(nGen, pen, exclusive);
+        Subdivide(nGen, pen, rect);
     }
 
-    const int xMid = Midpoint(rect.xMin, rect.xMax, 1);
-    const int yMid = Midpoint(rect.yMin, rect.yMax, 1);
+    const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+    const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
     for (int i = 0; i < 4; ++i) {
         CVQTerrainConstructQuadNode* pChild = Child(i);
         const _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
-        if (pChild && pen.Intersects(childRect))
+        if (pChild && PenTouches(pen, childRect))
             pChild->SetHeightRecourse(nGen, pen, childRect);
     }
     return true;
@@ -297,9 +304,9 @@ bool CVQTerrainConstructQuadNode::Subdivide(int nGen, float fX, float fY)
 bool CVQTerrainConstructQuadNode::Subdivide(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect)
 {
     nGen = BoundedGeneration(nGen);
-    if (!pen.Intersects(rect))
+    if (!PenTouches(pen, rect))
         return false;
-    if (GetGeneration() >= nGen)
+    if (GetGeneration() >= nGen || VQTerrainCellRectIsSingleCell(rect))
         return true;
 
     CreateMissingChildren();
@@ -311,7 +318,7 @@ bool CVQTerrainConstructQuadNode::Subdivide(int nGen, const CVQTerrainPen& pen, 
         const _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
         // Only the first quadrant under the pen is split further here; the
         // others are split when the height setter descends into them.
-        if (!bResult && Child(i) && pen.Intersects(childRect))
+        if (!bResult && Child(i) && PenTouches(pen, childRect))
             bResult = Child(i)->Subdivide(nGen, pen, childRect);
     }
 

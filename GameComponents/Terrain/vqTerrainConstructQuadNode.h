@@ -104,11 +104,13 @@ public:
     virtual void SetColor(unsigned int nColor);                // 0x21
     virtual void SetCornerHeight(int nCorner, float fHeight);  // 0xA0; corner 0..3, raw units
 
-    // Pen form. rect is this node's cell rectangle with inclusive bounds (a
-    // one-cell leaf spans xMax - xMin = 1). Applies the pen's height and
-    // colour to every leaf under the pen, splitting down to nGen where the pen
-    // has a height; a pen without height never splits. False when the pen
-    // misses rect.
+    // Pen form. rect is this node's cell rectangle (half-open, terrain cells:
+    // the patch hands its root GetCellRect()). Every leaf under the pen takes
+    // the pen's height and colour for exactly the cells it covers; where the
+    // pen has a height, leaves split down to nGen but never below a single
+    // cell, so at the cell generation every cell takes the value of its own
+    // pen cell. A pen without height never splits: a coarse leaf takes the
+    // mean colour of the pen cells over it. False when the pen misses rect.
     virtual bool SetHeightRecourse(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect);
     // Point form (world units). A point on a border shared by children is set
     // in each of them. False when the point is outside.
@@ -126,9 +128,9 @@ public:
     virtual bool GetNormalAt(float fX, float fY, CVQVector3& n);
     virtual float GetCornerHeight(int nCorner) const;
 
-    // Pen form: splits the leaves under the pen down to nGen. rect has
-    // exclusive upper bounds. All four children of a split node are created,
-    // whether or not the pen touches them.
+    // Pen form: splits the leaves under the pen down to nGen, and never below
+    // a single cell (rect half-open, as above). All four children of a split
+    // node are created, whether or not the pen touches them.
     virtual bool Subdivide(int nGen, const CVQTerrainPen& pen, const _svqCellRect& rect);
     // Point form: splits down to nGen along the path to the point (world
     // units). Quadrants are half-open, so a point on the node's upper x or y

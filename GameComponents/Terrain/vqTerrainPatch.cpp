@@ -56,6 +56,14 @@ void CVQTerrainPatch::SetPatchIndex(int nIndex) { m_nPatchIndex = nIndex; }
 
 int CVQTerrainPatch::GetPatchIndex() const { return m_nPatchIndex; }
 
+_svqCellRect CVQTerrainPatch::GetCellRect() const
+{
+    if (!m_pContext)
+        return {0, 0, 0, 0};
+    const int cx = m_pContext->GetCellsPerPatchX(), cy = m_pContext->GetCellsPerPatchY();
+    return {m_nPatchX * cx, (m_nPatchX + 1) * cx, m_nPatchY * cy, (m_nPatchY + 1) * cy};
+}
+
 void CVQTerrainPatch::SetPatchLocation(int x, int y)
 {
     m_nPatchX = x;

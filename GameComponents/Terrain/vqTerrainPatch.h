@@ -121,7 +121,8 @@ public:
     virtual unsigned int GetPatchFlags();
 
     // Edits forwarded to the construction tree, down to the context's cell
-    // limit. rect: the patch's cell rectangle with inclusive bounds.
+    // limit. rect: the patch's own cells, GetCellRect(); a pen changes
+    // exactly the cells of rect it covers.
     virtual void SetHeight(const CVQTerrainPen& pen, const _svqCellRect& rect);
     virtual void SetHeight(float fX, float fY, short nHeight);  // world units, raw height
     virtual void SetColor(float fX, float fY, unsigned int nColor);
@@ -155,6 +156,10 @@ public:
     // --- non-virtual ---------------------------------------------------
     void SetPatchIndex(int nIndex);  // row * patches per row + column
     int GetPatchIndex() const;
+    // The patch's cells in cells of the whole terrain, half-open (see
+    // _svqCellRect): (px cx, (px + 1) cx, py cy, (py + 1) cy) for the patch
+    // at (px, py) of cx x cy cells. Empty without a context.
+    _svqCellRect GetCellRect() const;
     CVQTerrainConstructQuadNode* GetRoot() const { return m_pRoot; }
     CVQTerrainContext* GetContext() const { return m_pContext; }
 

@@ -114,9 +114,9 @@ public:
     // y1 = y0 + height (exclusive). Always returns -1.
     virtual int GetRect(int& nX0, int& nY0, int& nX1, int& nY1) const;
     // True when r.xMin < x1, r.yMin < y1, x0 < r.xMax and y0 < r.yMax (all
-    // strict, pen bounds as GetRect gives them). So a rectangle whose xMax
-    // equals the pen's x0 does not touch it, and one whose xMin equals x1
-    // does not either. Always false for a pen without positive dimensions.
+    // strict, pen bounds as GetRect gives them): exactly when the half-open
+    // cell rectangle r (the terrain's convention, see _svqCellRect) shares a
+    // cell with the pen. Always false for a pen without positive dimensions.
     virtual bool Intersects(_svqCellRect r) const;
     virtual short GetMaskThreshold() const;
     // The arrays, width x height elements of the dimensions at the time they
@@ -128,7 +128,8 @@ public:
     virtual const unsigned int* GetColors() const;
     // New colour of terrain cell (x, y) whose present colour is nColor.
     virtual unsigned int GetColorAt(unsigned int nColor, int nX, int nY) const;
-    // New height of the cells of r (terrain cells, both ends inclusive) whose
+    // New height of the cells of r (terrain cells, both ends inclusive: a
+    // node passes VQTerrainCellsOf of its half-open rectangle) whose
     // present height is nHeight. L, U and the mask value are the means over
     // the cells of r that lie inside the pen, truncated toward zero; with no
     // such cell, or without height arrays, nHeight is returned.

@@ -102,15 +102,42 @@ enum eForcetype : int {
 #define VQ_TERRAIN_TEXTURE_BLACK (-5)
 
 // ---------------------------------------------------------------------------
-// Rectangle of cells or vertices, four signed integers. Whether xMax/yMax are
-// inclusive depends on the use and is stated there. Children split it at
-// integer midpoints and neighbouring rectangles share their border line.
+// Rectangle of cells, four signed integers, half-open: it covers the cells
+// xMin <= x < xMax and yMin <= y < yMax. Read as vertices (the corners of
+// those cells) the same numbers are inclusive: xMin <= x <= xMax.
+//
+//   yMax +---+---+---+---+     the patch (px, py) of cx x cy cells hands its
+//        |   |   |   |   |     construction root (px cx, (px + 1) cx,
+//        +---+---+---+---+     py cy, (py + 1) cy); children split it at the
+//        |   |   |   |   |     integer midpoints and share the middle line,
+//   yMin +---+---+---+---+     so every cell belongs to exactly one child and
+//      xMin            xMax    a one-cell leaf has xMax - xMin = 1.
+//
+// This is the one convention of the terrain: the construction tree, the
+// working grids of the vertex passes, the patches and the visual all use it.
+// The pen's rectangle forms alone take both ends included (they walk from
+// xMin to xMax): a node asks them about exactly its cells with
+// VQTerrainCellsOf(rect). CVQTerrainPen::Intersects, strict on all four
+// sides, is then exactly the overlap of the pen's cells with rect's.
 struct _svqCellRect {
     int32_t xMin;
     int32_t xMax;
     int32_t yMin;
     int32_t yMax;
 };
+
+// True when the rectangle covers no cell.
+inline bool VQTerrainCellRectIsEmpty(const _svqCellRect& r) { return r.xMax <= r.xMin || r.yMax <= r.yMin; }
+
+// True when the rectangle covers at most one cell: nothing to split any more.
+inline bool VQTerrainCellRectIsSingleCell(const _svqCellRect& r)
+{
+    return int64_t(r.xMax) - r.xMin <= 1 && int64_t(r.yMax) - r.yMin <= 1;
+}
+
+// The cells of a non-empty rectangle with both ends included, as the pen's
+// rectangle forms read them.
+inline _svqCellRect VQTerrainCellsOf(const _svqCellRect& r) { return {r.xMin, r.xMax - 1, r.yMin, r.yMax - 1}; }
 
 // Texture rectangle; a child takes the quarter of its own number.
 struct _svqTexRect {

@@ -75,15 +75,9 @@ int CDemoTerrainVisual::StampPen(float fX, float fY, CVQTerrainPen& pen)
     int nPatches = 0;
     for (int px = nFirstX; px <= nLastX; ++px) {
         for (int py = nFirstY; py <= nLastY; ++py) {
-            // Each patch gets the rectangle of its own cells, in cells of the
-            // whole terrain, both ends inclusive: patch 1 of 16 cells spans
-            // 16..31. The pen maps those cells to its own.
-            _svqCellRect rect;
-            rect.xMin = px * cx;
-            rect.xMax = (px + 1) * cx - 1;
-            rect.yMin = py * cy;
-            rect.yMax = (py + 1) * cy - 1;
-            GetPatch(px, py)->SetHeight(pen, rect);
+            // Each patch gets its own cells; the pen changes those it covers.
+            CVQTerrainPatch* pPatch = GetPatch(px, py);
+            pPatch->SetHeight(pen, pPatch->GetCellRect());
             MarkEdited(fX, fY, px, py);
             ++nPatches;
         }

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
 namespace {
 
 // Exposes the protected neighbour lookup.
@@ -149,25 +154,98 @@ TEST(TerrainPatch, HeightsAndColoursGoThroughTheConstructionTreeDownToTheCellLim
     EXPECT_EQ(pPatch->CountNodes(0), 2);
 }
 
-TEST(TerrainPatch, PenEditsReachTheTreeThroughThePatch)
+TEST(TerrainPatch, APenChangesExactlyTheCellsUnderItEachByItsOwnPenValue)
 {
-    TestTerrain t(2, 8);
-    CVQTerrainPatch* pPatch = t.Patch(0, 0);
-    CVQTerrainPen pen;
-    pen.SetDimensions(3, 3);
-    pen.SetActionPoint(1, 1, 0);
-    pen.SetPosition(4, 4);  // cells 3..5
-    const short lower[9] = {10, 10, 10, 10, 10, 10, 10, 10, 10};
-    pen.SetLower(lower);
-    pen.SetBehaviour(vqPen_AddLower, 0.0f);
-    const _svqCellRect rect = {0, 8, 0, 8};
-    pPatch->SetHeight(pen, rect);
-    pPatch->SetHeight(pen, rect);
-    for (int x = 0; x < 8; ++x)
-        for (int y = 0; y < 8; ++y) {
-            const bool under = x >= 3 && x <= 5 && y >= 3 && y <= 5;
-            EXPECT_EQ(pPatch->GetHeight(x + 0.5f, y + 0.5f), under ? 20 : 0) << x << "," << y;
+    // 3 x 3 patches of 8 cells, one reference value per terrain cell. Every
+    // pen is handed to every patch with the patch's own cells: a patch the
+    // pen misses must not change, and each covered cell must take what the
+    // pen's behaviour makes of its own pen cell, on every last row and
+    // column and at every corner of a patch.
+    const int C = 8, N = 3 * C;
+    TestTerrain t(3, C);
+    const int nCellGen = t.ctx.GetCellGeneration();
+    std::vector<short> heights(N * N, 0);
+    std::vector<unsigned int> colors(N * N, 0xFFFFFFFFu);
+    std::mt19937 rng(29);
+    auto draw = [&](int lo, int hi) { return lo + int(rng() % unsigned(hi - lo + 1)); };
+
+    auto stamp = [&](CVQTerrainPen& pen, int nGen) {
+        std::vector<short> expectedH = heights;
+        std::vector<unsigned int> expectedC = colors;
+        int x0, y0, x1, y1;
+        pen.GetRect(x0, y0, x1, y1);
+        for (int y = std::max(y0, 0); y < std::min(y1, N); ++y)
+            for (int x = std::max(x0, 0); x < std::min(x1, N); ++x) {
+                expectedH[x + N * y] = pen.GetHeightAt(heights[x + N * y], x, y);
+                if (pen.GetColors())
+                    expectedC[x + N * y] = pen.GetColorAt(colors[x + N * y], x, y);
+            }
+        for (const auto& pPatch : t.patches)
+            pPatch->GetRoot()->SetHeightRecourse(nGen, pen, pPatch->GetCellRect());
+        heights = expectedH;
+        colors = expectedC;
+        for (int y = 0; y < N; ++y)
+            for (int x = 0; x < N; ++x) {
+                const CVQTerrainPatch* pPatch = t.Patch(x / C, y / C);
+                ASSERT_EQ(pPatch->GetHeight(x + 0.5f, y + 0.5f), heights[x + N * y]) << "cell " << x << "," << y;
+                ASSERT_EQ(pPatch->GetColor(x + 0.5f, y + 0.5f), colors[x + N * y]) << "cell " << x << "," << y;
+            }
+        for (const auto& pPatch : t.patches) {
+            std::string error;
+            ASSERT_GE(ValidateConstructTree(pPatch->GetRoot(), nCellGen, error), 1) << error;
         }
+    };
+
+    // One-cell pens on every cell, each raising it by its own amount.
+    for (int y = 0; y < N; ++y)
+        for (int x = 0; x < N; ++x) {
+            CVQTerrainPen pen;
+            pen.SetDimensions(1, 1);
+            pen.SetActionPoint(0, 0, 0);
+            pen.SetPosition(x, y);
+            const short lower = short(1 + (7 * x + 13 * y) % 50);
+            pen.SetLower(&lower);
+            pen.SetBehaviour(vqPen_AddLower, 0.0f);
+            stamp(pen, nCellGen);
+        }
+
+    // Shaped pens of random values, behaviours and masks, centred on the
+    // borders and corners of patches half of the time. A target deeper than
+    // a cell must still stop at single cells.
+    const int borders[] = {0, C - 1, C, 2 * C - 1, 2 * C, N - 1};
+    for (int step = 0; step < 120; ++step) {
+        const int w = draw(1, 7), h = draw(1, 7);
+        const int n = w * h;
+        std::vector<short> lower(n), upper(n), mask(n);
+        std::vector<unsigned int> penColors(n);
+        for (int i = 0; i < n; ++i) {
+            lower[i] = short(draw(-300, 300));
+            upper[i] = short(draw(-300, 300));
+            mask[i] = short(draw(0, 9));
+            penColors[i] = unsigned(rng());
+        }
+        CVQTerrainPen pen;
+        pen.SetDimensions(w, h);
+        pen.SetActionPoint(draw(0, w - 1), draw(0, h - 1), 0);
+        const bool bOnBorder = rng() % 2 == 0;
+        pen.SetPosition(bOnBorder ? borders[rng() % 6] : draw(-3, N + 2), bOnBorder ? borders[rng() % 6] : draw(-3, N + 2));
+        const int arrays = draw(1, 3);  // lower, upper or both
+        if (arrays & 1)
+            pen.SetLower(lower.data());
+        if (arrays & 2)
+            pen.SetUpper(upper.data());
+        if (rng() % 2) {
+            pen.SetMask(mask.data());
+            pen.SetMaskThreshold(short(draw(0, 5)));
+        }
+        if (rng() % 3)
+            pen.SetColors(penColors.data());
+        pen.SetBehaviour(eVQPenBehaviour(draw(0, 8)), float(draw(0, 100)) / 100.0f);
+        pen.SetColorBehaviour(eVQColorBehaviour(draw(0, 4)), float(draw(0, 100)));
+        pen.SetUpperBias(short(draw(-20, 20)));
+        pen.SetLowerBias(short(draw(-20, 20)));
+        stamp(pen, step % 4 == 0 ? nCellGen + draw(1, 6) : nCellGen);
+    }
 }
 
 TEST(TerrainPatch, WithoutAConstructionRootReadsAnswerAsOutsideAndWritesAreIgnored)
