@@ -48,16 +48,23 @@ std::FILE* CreateTempBeside(const std::string& target, std::string& tempPath)
 
 CFileIO::CFileIO() : m_pFile(nullptr), m_nMode(0), m_bGood(false) {}
 
-CFileIO::~CFileIO()
+CFileIO::~CFileIO() { Discard(); }
+
+void CFileIO::Discard()
 {
-    if (m_pFile)
-        Close();
+    if (!m_pFile)
+        return;
+    std::fclose(m_pFile);
+    if (m_nMode == modeWrite)
+        std::remove(m_oTempPath.c_str());
+    m_pFile = nullptr;
+    m_nMode = 0;
+    m_oTempPath.clear();
 }
 
 bool CFileIO::Open(const char* path, int mode)
 {
-    if (m_pFile)
-        Close();
+    Discard();
     m_bGood = false;
     m_nMode = 0;
     if (!path || !*path)
@@ -102,6 +109,13 @@ bool CFileIO::Close()
         if (std::fflush(file) != 0)
             ok = false;
         if (ok && ::fsync(::fileno(file)) != 0)
+            ok = false;
+        // The temporary file was made with the default permissions; a file it
+        // replaces keeps its own. Better no commit than a private file made
+        // readable by everyone.
+        struct stat target;
+        if (ok && ::stat(m_oPath.c_str(), &target) == 0 && S_ISREG(target.st_mode) &&
+            ::fchmod(::fileno(file), target.st_mode & 07777) != 0)
             ok = false;
         if (std::fclose(file) != 0)
             ok = false;

@@ -21,11 +21,16 @@ class CVQString;
 // after every value.
 //
 // Writing is atomic for the file it replaces: Open in write mode writes a
-// temporary file beside the target; Close renames it over the target only if
-// every write succeeded, otherwise it removes it and the previous file stays
-// as it was. The temporary file is named after the target with a ".tmp"
-// suffix and a unique number, in the same folder, so the final rename never
-// crosses file systems.
+// temporary file beside the target; only Close commits it, renaming it over
+// the target when every write succeeded. Anything else discards it and the
+// previous file stays as it was: a failed write, the destructor or another
+// Open before Close (an early return between Open and Close must not turn a
+// terrain into its first few bytes). The temporary file is named after the
+// target with a ".tmp" suffix and a unique number, in the same folder, so
+// the final rename never crosses file systems.
+//
+// A replaced file keeps its permission bits (a private 0600 file stays
+// private); a new file gets those of any new file, 0666 less the umask.
 //
 // Misuse fails like a bad read or write (and so spoils a write's commit): a
 // read on a file opened for writing, a write on one opened for reading, a
@@ -38,15 +43,17 @@ public:
     };
 
     CFileIO();
-    virtual ~CFileIO();  // closes (committing a write) if still open
+    virtual ~CFileIO();  // closes a read; discards a write not yet closed
     CFileIO(const CFileIO&) = delete;
     CFileIO& operator=(const CFileIO&) = delete;
 
     // False when the file cannot be opened (missing, a directory, a mode
-    // other than modeRead or modeWrite); a file already open is closed first.
+    // other than modeRead or modeWrite); a file already open is closed first,
+    // its write discarded.
     bool Open(const char* path, int mode);
-    // False when a write failed or the file could not be committed, and when
-    // no file is open. Closing a file opened for reading answers true.
+    // Commits a write: false when a write failed or the file could not be
+    // committed (the target then stays as it was), and when no file is open.
+    // Closing a file opened for reading answers true.
     bool Close();
     bool IsOpen() const;
     // False once any read or write failed since Open.
@@ -80,6 +87,8 @@ public:
     bool Write(const char*) = delete;
 
 private:
+    // Closes without committing: a write's temporary file is removed.
+    void Discard();
     bool ReadBytes(void* pBuffer, size_t nBytes);
     bool WriteBytes(const void* pBuffer, size_t nBytes);
 

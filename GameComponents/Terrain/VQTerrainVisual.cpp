@@ -6,6 +6,7 @@
 #include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
 #include "Common/VQLoadGuard.h"
+#include "GameComponents/Terrain/VQTerrainRes.h"
 #include "GameComponents/Terrain/VQTerrainTextureRes.h"
 #include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainQuadnode.h"
@@ -46,6 +47,20 @@ const CVQString& IllegalStageName()
 CVQProperty Attribute(const CVQResource* pResource, const char* pName)
 {
     return pResource ? pResource->GetAttribute(pName) : CVQProperty();
+}
+
+// The host's resource lId when it is a T, queried (the caller releases it),
+// else null. The database is asked directly: an id from a patch or a file
+// may name anything, which is no broken invariant.
+template <class T>
+T* QueryResourceAs(CVQResourceDatabase* pDatabase, long lId)
+{
+    CVQResource* pResource = pDatabase ? pDatabase->QueryResource(lId) : nullptr;
+    if (pResource && !pResource->IsOfType(T::GetClassType())) {
+        pDatabase->ReleaseResource(lId);
+        pResource = nullptr;
+    }
+    return static_cast<T*>(pResource);
 }
 
 // The file name of a texture resource; the handle reports a missing resource
@@ -146,6 +161,9 @@ bool CVQTerrainVisual::InitData(long lResourceId)
     oGuard.BeginProgressSection(1.0, 0);
     CVQVisual::InitData(lResourceId);
     m_lResourceId = lResourceId;
+    // GetError() describes the terrain this call leaves; an earlier load's
+    // error must not be read as this file's.
+    m_eError = vqTerr_Err_None;
 
     CVQResourceHandle oResource(lResourceId);
     const CVQResource* pResource = oResource.Get();
@@ -208,16 +226,14 @@ bool CVQTerrainVisual::LoadTerrainFile(const CVQString& oPath)
         if (oFile.Open(oPath.GetString(), CFileIO::modeRead)) {
             oGuard.BeginProgressSection(1.0, 0);
             bSectionOpen = true;
-            const bool bLoaded = Load(oFile);  // the outcome is kept for GetError()
+            Load(oFile);  // the outcome is kept for GetError()
             oGuard.EndProgressSection();
             bSectionOpen = false;
             oFile.Close();
-            // A damaged file leaves no terrain (Load cleaned up); the caller
-            // builds the flat one, and GetError() keeps what was wrong.
-            if (bLoaded)
-                return true;
-            Cleanup();
-            return false;
+            // Load keeps a tree it read whole, a damaged trailer behind it
+            // or not; anything less it freed, and the caller builds the flat
+            // terrain.
+            return HasTerrain();
         }
     } catch (...) {
         // File operations of the host (and a derived class's Load) may raise;
@@ -498,17 +514,13 @@ const CVQString& CVQTerrainVisual::GetTexture(int nId)
     if (it != m_oTextureNames.end())
         return *it->second;
 
-    // Any id may come from a patch or a file: an unknown one is normal here,
-    // so the database is asked directly (the handle would report it).
+    // Any id may come from a patch or a file: an unknown one is normal here.
     CVQResourceDatabase* pDatabase = VQGetResourceDatabase();
-    CVQResource* pResource = pDatabase ? pDatabase->QueryResource(nId) : nullptr;
-    if (!pResource)
+    const CVQTerrainTextureRes* pTexture = QueryResourceAs<CVQTerrainTextureRes>(pDatabase, nId);
+    if (!pTexture)
         return m_oErrorTexture;
-    const bool bTexture = pResource->IsOfType(CVQTerrainTextureRes::GetClassType());
-    const CVQString oName = bTexture ? static_cast<CVQTerrainTextureRes*>(pResource)->GetTextureFilename() : CVQString();
+    const CVQString oName = pTexture->GetTextureFilename();
     pDatabase->ReleaseResource(nId);
-    if (!bTexture)
-        return m_oErrorTexture;
 
     if (!LoadTexture(nId, oName)) {
         // Remembered, so that the renderer is not asked again every frame.
@@ -576,18 +588,22 @@ void SpoilFile(CFileIO& file) { file.Write(static_cast<const void*>(nullptr), 1)
 
 bool CVQTerrainVisual::Load(CFileIO& file)
 {
-    const long lResourceId = m_lResourceId;
     m_eError = LoadTerrain(file);
-    if (m_eError == vqTerr_Err_None)
-        return true;
-    // A tree read up to a damaged record mixes the file's nodes with fresh
-    // ones; nothing may use it. The resource id read from such a file means
-    // nothing either, and the terrain built instead takes its names from the
-    // resource the visual had.
-    if (m_pPatches || m_pQuadNodes)
-        Cleanup();
-    m_lResourceId = lResourceId;
-    return false;
+    if (m_eError != vqTerr_Err_None) {
+        // A tree read up to a damaged record mixes the file's nodes with
+        // fresh ones; nothing may use it.
+        if (m_pPatches || m_pQuadNodes)
+            Cleanup();
+        return false;
+    }
+    // The whole tree is the file's: a damaged trailer behind it is reported
+    // but throws none of it away, so the next save writes the user's terrain
+    // back whole instead of a flat one over it.
+    char aTrailer[sizeof kTrailer] = {};
+    file.Read(aTrailer, int32_t(sizeof kTrailer - 1));
+    if (std::strcmp(aTrailer, kTrailer) != 0)
+        m_eError = vqTerr_Err_MissingTrailer;
+    return m_eError == vqTerr_Err_None;
 }
 
 eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
@@ -616,7 +632,7 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
 
     m_oContext.Load(file);
     if (!file.IsGood())
-        return vqTerr_Err_MissingTrailer;
+        return vqTerr_Err_MissingNode;  // the file ends before its tree
     // The sizes come from outside: a terrain beyond the limits has no tree
     // for the file's nodes, and Init would report it as a broken invariant.
     if (!CanBuild())
@@ -629,7 +645,7 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
         return vqTerr_Err_MissingNode;
 
     if (!LoadLandscapeBounds(file, bOldVersion))
-        return file.IsGood() ? vqTerr_Err_NodeTypeMismatch : vqTerr_Err_MissingTrailer;
+        return file.IsGood() ? vqTerr_Err_NodeTypeMismatch : vqTerr_Err_MissingNode;
     if (bOldVersion) {
         // Settings of the old editor that nothing reads any more.
         int32_t nIgnored = 0;
@@ -643,12 +659,18 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
     int32_t nResourceId = 0;
     file.Read(nResourceId);
     if (!file.IsGood())
-        return vqTerr_Err_MissingTrailer;
-    m_lResourceId = nResourceId;
+        return vqTerr_Err_MissingNode;
 
     const eVQTerrainError eTree = m_pQuadTree->Load(file, nMajor, nMinor);
     if (eTree != vqTerr_Err_None)
         return eTree;
+    // The id is outside input too: one that names no terrain resource of the
+    // host would make every later look-up of the visual's names report.
+    CVQResourceDatabase* pDatabase = VQGetResourceDatabase();
+    if (QueryResourceAs<CVQTerrainRes>(pDatabase, nResourceId)) {
+        pDatabase->ReleaseResource(nResourceId);
+        m_lResourceId = nResourceId;
+    }
 
     SetAllPatchesActive();
     // The stored dirty masks describe the saver's frame, not this one.
@@ -667,10 +689,7 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
         Update();
     }
     SetDirty(-1);
-
-    char aTrailer[sizeof kTrailer] = {};
-    file.Read(aTrailer, int32_t(sizeof kTrailer - 1));
-    return std::strcmp(aTrailer, kTrailer) == 0 ? vqTerr_Err_None : vqTerr_Err_MissingTrailer;
+    return vqTerr_Err_None;
 }
 
 bool CVQTerrainVisual::LoadLandscapeBounds(CFileIO& file, bool bOldVersion)

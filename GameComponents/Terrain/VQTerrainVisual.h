@@ -69,7 +69,7 @@ struct _sVQTerrainResultTriangle;
 //     the far corner of the landscape square finite: every world-to-grid
 //     mapping divides by a patch size.
 //
-// Without a tree (nothing built yet, a failed Load,
+// Without a tree (nothing built yet, a Load that kept no tree,
 // a resource describing a size outside the limits, or after Cleanup) the
 // visual is an empty terrain: updating, drawing and editing do nothing and
 // queries answer as for a point outside.
@@ -117,13 +117,19 @@ public:
     //      editable); any other data type looks for no file;
     //   2. an existing file is loaded with Load; its outcome is GetError();
     //   3. otherwise, or when opening, loading or closing raised, or Load
-    //      failed, a new flat terrain is built from the resource's
+    //      kept no tree, a new flat terrain is built from the resource's
     //      attributes (see the header of the class for the sizes accepted).
     //      With SetFailOnFileMissing a missing file, one that cannot be
     //      opened and a load that raised are reported first; a load that
     //      failed is told by GetError() alone.
-    // Always returns true; HasTerrain() and GetError() tell what came of it:
-    // a damaged file leaves the flat terrain and the error of its load.
+    // Always returns true. Whether the terrain held is the file's, GetError()
+    // tells a host (an editor must not save a flat terrain over the user's
+    // file):
+    //   vqTerr_Err_None            the file's terrain, or no file was found
+    //   vqTerr_Err_MissingTrailer  the file's terrain, read whole; only its
+    //                              end is damaged, and a save repairs it
+    //   any other code             NOT the file's: the resource's new flat
+    //                              terrain; the file is left as it was
     // A missing resource is reported and reads as all attributes empty.
     bool InitData(long lResourceId) override;
     // Stream form: CVQVisual's in a section of its version, the resource id
@@ -171,28 +177,33 @@ public:
     //
     // Load replaces the whole terrain: it frees the present one, reads the
     // context record, builds the patch tree of the stored size with Init
-    // and reads every node into it. True on success; the outcome is kept
-    // for GetError():
+    // and reads every node into it. The resource id is taken only when it
+    // names a CVQTerrainRes the host has; otherwise the visual keeps the id
+    // it had. True on success; the outcome is kept for GetError():
     //   vqTerr_Err_UnknownMagic      the file does not start with "VQTERRFF"
     //   vqTerr_Err_UnsupportedMagic  it starts with "VQTERNED"
     //   vqTerr_Err_BadVersion        a version other than 1.0 and 0.3
     //   vqTerr_Err_BadCheckWord      the check word differs
-    //   vqTerr_Err_MissingNode       the context record describes a terrain
-    //                                the visual does not build (see the
-    //                                limits above), or a node record stands
-    //                                where the built tree has no node
+    //   vqTerr_Err_MissingNode       the file ends before its tree does, the
+    //                                context record describes a terrain the
+    //                                visual does not build (see the limits
+    //                                above), or a node record stands where
+    //                                the built tree has no node
     //   vqTerr_Err_NodeTypeMismatch  a record does not fit the node at its
     //                                place (type, generation, rectangle,
     //                                construction-tree shape and values, or
     //                                a landscape box off the built square)
-    //   vqTerr_Err_MissingTrailer    the file ends early or lacks "EOF"
-    // A failed load leaves the visual without a terrain (as after Cleanup),
-    // never half-read. Nothing in a file makes it read outside a buffer,
+    //   vqTerr_Err_MissingTrailer    the whole tree was read, but "EOF" does
+    //                                not follow it
+    // A tree read whole is kept, with vqTerr_Err_MissingTrailer too (false
+    // then): it is all of the user's terrain. Any other failure leaves the
+    // visual without a terrain (as after Cleanup), never half-read, and its
+    // resource id as it was. Nothing in a file makes it read outside a buffer,
     // allocate beyond what the file's own bytes describe within the limits
     // above, or recurse deeper than a cell of the stored context.
-    // After a successful load every patch is active, every tree node carries
-    // dirty mask VQ_TERRAIN_DIRTYMASK_TERRAINLOADED (an old file is
-    // recomputed at once instead) and the visual is dirty.
+    // After a load that kept the tree every patch is active, every tree
+    // node carries dirty mask VQ_TERRAIN_DIRTYMASK_TERRAINLOADED (an old
+    // file is recomputed at once instead) and the visual is dirty.
     virtual bool Load(CFileIO& file);
     // Writes the terrain in version 1.0. False when there is no terrain or a
     // write failed; the file is then spoiled on purpose, so that its Close
@@ -426,9 +437,9 @@ private:
     void FreeTree();
     // Opens and loads an existing terrain file. False, after Cleanup, when
     // opening, loading or closing raised, the file could not be opened or
-    // Load failed.
+    // Load kept no tree.
     bool LoadTerrainFile(const CVQString& oPath);
-    // Load's steps; the error they stop at.
+    // Load's steps up to the end of the tree; the error they stop at.
     eVQTerrainError LoadTerrain(CFileIO& file);
     // Reads the landscape box and keeps it when it fits the built square.
     bool LoadLandscapeBounds(CFileIO& file, bool bOldVersion);

@@ -750,7 +750,7 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
         }
     }
     if (!file.IsGood())
-        return fail(vqTerr_Err_MissingTrailer);
+        return fail(vqTerr_Err_MissingNode);
 
     bool bFits = AllFinite(m_fCornerNormalX, 4) && AllFinite(m_fCornerNormalY, 4) && AllFinite(m_fCornerNormalZ, 4) &&
                  AllFinite(m_fCornerTexU, 4) && AllFinite(m_fCornerTexV, 4);
@@ -785,7 +785,7 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
         _sVQTerrainDegeneratedCellInfo centre = VQTerrainFreshDegeneratedCellInfo();
         ReadDegeneratedCellInfo(file, centre);
         if (!file.IsGood())
-            return fail(vqTerr_Err_MissingTrailer);
+            return fail(vqTerr_Err_MissingNode);
         if (!fits(centre))
             return fail(vqTerr_Err_NodeTypeMismatch);
         m_sCenterVertex = centre;
@@ -793,7 +793,7 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
             _sVQTerrainDegeneratedCellInfo info = VQTerrainFreshDegeneratedCellInfo();
             ReadDegeneratedCellInfo(file, info);
             if (!file.IsGood())
-                return fail(vqTerr_Err_MissingTrailer);
+                return fail(vqTerr_Err_MissingNode);
             if (!fits(info))
                 return fail(vqTerr_Err_NodeTypeMismatch);
             AppendDegenerationInfo(info);

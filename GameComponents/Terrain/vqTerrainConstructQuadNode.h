@@ -72,7 +72,7 @@ public:
     //   - heights (corners, ring) finite within the 16-bit raw range, every
     //     other float finite, ring positions on the node's square;
     // and the tree node's checks of generation and rectangle. A file that
-    // ends inside the record gives vqTerr_Err_MissingTrailer. After an
+    // ends inside the record gives vqTerr_Err_MissingNode. After an
     // error the node is a leaf without ring, whatever it read.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
     // Writes the record in version 1.0. A ring that exists but is empty is

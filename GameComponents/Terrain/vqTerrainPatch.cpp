@@ -355,7 +355,7 @@ eVQTerrainError CVQTerrainPatch::Load(CFileIO& file, short nMajor, short nMinor)
     file.Read(nTiles);
     file.Read(unFlags);
     if (!file.IsGood())
-        return vqTerr_Err_MissingTrailer;
+        return vqTerr_Err_MissingNode;
     // Texture ids, tiles and flags are free values: an unknown texture id
     // draws the error texture, any tiling count only scales coordinates.
     m_aTextureIndex[0] = aTexture[0];

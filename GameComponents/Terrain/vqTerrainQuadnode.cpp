@@ -97,7 +97,7 @@ eVQTerrainError CVQTerrainQuadNode::LoadCommonPart(CFileIO& file, bool bOldVersi
         aTags[i] = unTag;
     }
     if (!file.IsGood())
-        return vqTerr_Err_MissingTrailer;
+        return vqTerr_Err_MissingNode;
 
     // The generation bounds every recursion over the tree; it must be the
     // one this node has at its place. Old files get their rectangles from

@@ -66,13 +66,13 @@ public:
     //
     // Load never changes the shape of the patch tree; the file must describe
     // the tree this node already heads. It stops at the first error:
-    //   vqTerr_Err_MissingNode       a tag names a child where none exists
+    //   vqTerr_Err_MissingNode       a tag names a child where none exists,
+    //                                or the file ended inside the record
     //   vqTerr_Err_NodeTypeMismatch  a tag differs from the existing child's
     //                                type (0 included), or the record cannot
     //                                be this node: a generation other than
     //                                its own, or (1.0) a rectangle off its
     //                                own by more than 1/1000 of its size
-    //   vqTerr_Err_MissingTrailer    the file ended inside the record
     //   vqTerr_Err_BadVersion        a version other than 1.0 or 0.3
     // The node keeps its own exact rectangle and generation; counts and dirty
     // mask are taken from the record.

@@ -21,16 +21,18 @@ enum eVQTerrainNodeType : int {
     vqTerr_NType_TConstrQuadNode = 3,  // node of a patch's construction tree
 };
 
-// Results of loading a terrain.
+// Results of loading a terrain. A file that ends before its whole tree was
+// read is missing nodes; "missing trailer" means the tree was read whole
+// (see CVQTerrainVisual::Load for what the visual keeps).
 enum eVQTerrainError : int {
     vqTerr_Err_None = 0,
     vqTerr_Err_UnknownMagic = 1,
     vqTerr_Err_UnsupportedMagic = 2,
     vqTerr_Err_BadCheckWord = 4,
     vqTerr_Err_BadVersion = 5,
-    vqTerr_Err_MissingTrailer = 6,
+    vqTerr_Err_MissingTrailer = 6,  // the tree is whole, "EOF" not behind it
     vqTerr_Err_NodeTypeMismatch = 8,
-    vqTerr_Err_MissingNode = 9,
+    vqTerr_Err_MissingNode = 9,     // no node for a record, or the file ends early
 };
 
 // Terrain file versions: the one written, and the older one still read.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -219,17 +220,40 @@ TEST(FileIO, CommitOverADirectoryFailsAndCleansUp)
     EXPECT_EQ(dir.EntryCount(), 1u);
 }
 
-TEST(FileIO, DestructorCommitsAnOpenWrite)
+// Only Close commits; a write left open (an early return between Open and
+// Close) is discarded. A commit keeps the replaced file's permission bits,
+// and a new file gets those of any new file.
+TEST(FileIO, OnlyCloseCommitsAndAReplacedFileKeepsItsPermissions)
 {
     TempDir dir;
-    const std::string path = dir.File("late.bin");
+    const std::string path = dir.File("terrain.bin"), fresh = dir.File("fresh.bin");
+    auto mode = [](const std::string& p) {
+        struct stat info = {};
+        ::stat(p.c_str(), &info);
+        return info.st_mode & 07777;
+    };
+    TempDir::WriteAll(dir.File("reference.bin"), {0});  // permissions of any new file
+    TempDir::WriteAll(path, {1, 2, 3});
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
     {
         CFileIO file;
         ASSERT_TRUE(file.Open(path.c_str(), CFileIO::modeWrite));
-        EXPECT_FALSE(CFileIO::FileExists(path.c_str()));  // nothing visible before the commit
-        file.Write(uint16_t(0x0102));
+        EXPECT_TRUE(file.Write(uint16_t(0x0102)));
     }
+    CFileIO file;
+    ASSERT_TRUE(file.Open(path.c_str(), CFileIO::modeWrite));
+    EXPECT_TRUE(file.Write(uint16_t(0x0102)));
+    ASSERT_TRUE(file.Open(fresh.c_str(), CFileIO::modeWrite));  // drops the write to `path`
+    EXPECT_TRUE(file.Close());
+    EXPECT_EQ(TempDir::ReadAll(path), (Bytes{1, 2, 3}));
+    EXPECT_EQ(mode(fresh), mode(dir.File("reference.bin")));
+
+    ASSERT_TRUE(file.Open(path.c_str(), CFileIO::modeWrite));
+    EXPECT_TRUE(file.Write(uint16_t(0x0102)));
+    EXPECT_TRUE(file.Close());
     EXPECT_EQ(TempDir::ReadAll(path), (Bytes{0x02, 0x01}));
+    EXPECT_EQ(mode(path), 0600u);
+    EXPECT_EQ(dir.EntryCount(), 3u);  // no temporary file left behind
 }
 
 TEST(FileIO, OpenRefusesWhatItCannotServe)

@@ -25,33 +25,36 @@ using Bytes = std::vector<uint8_t>;
 
 const long kTerrainId = 950;
 const long kGrassId = 951;
+const long kOtherTerrainId = 952;
 
 struct Size {
     int patchesX, patchesY, cells;
 };
 
-// The terrain resource (patches of `cells` cells of 2 units, offset
-// (100, 50), height unit 0.5, bias -10) and its default texture, registered
-// for the lifetime of the object.
+// Two terrain resources alike (patches of `cells` cells of 2 units, offset
+// (100, 50), height unit 0.5, bias -10; a file may name the second) and
+// their default texture, registered for the lifetime of the object.
 class TerrainResource {
 public:
     explicit TerrainResource(const Size& s)
     {
-        CVQTerrainRes* pTerrain = Add<CVQTerrainRes>(kTerrainId);
         const std::pair<const char*, CVQProperty> attributes[] = {
             {"oTerrainFileName", "vq_file_test"}, {"fCellResX", 2.0f}, {"fCellResY", 2.0f},
             {"nCellsPerPatchX", s.cells}, {"nCellsPerPatchY", s.cells}, {"nPatchesX", s.patchesX},
             {"nPatchesY", s.patchesY}, {"fHeightUnit", 0.5f}, {"fHeightBias", -10.0f},
             {"fLandscapeOffsetX", 100.0f}, {"fLandscapeOffsetY", 50.0f}, {"nDefaultTextureId", int(kGrassId)},
             {"nDefaultErrorId", int(kGrassId)}};
-        for (const auto& a : attributes)
-            pTerrain->SetAttribute(a.first, a.second);
+        for (long id : {kTerrainId, kOtherTerrainId}) {
+            CVQTerrainRes* pTerrain = Add<CVQTerrainRes>(id);
+            for (const auto& a : attributes)
+                pTerrain->SetAttribute(a.first, a.second);
+        }
         Add<CVQTerrainTextureRes>(kGrassId)->SetTextureFilename("grass.dds");
     }
     ~TerrainResource()
     {
-        VQGetResourceDatabase()->DeleteResource(kTerrainId);
-        VQGetResourceDatabase()->DeleteResource(kGrassId);
+        for (long id : {kTerrainId, kGrassId, kOtherTerrainId})
+            VQGetResourceDatabase()->DeleteResource(id);
     }
 
 private:
@@ -68,6 +71,7 @@ private:
 class FileVisual : public CVQTerrainVisual {
 public:
     using CVQTerrainVisual::GetPatch;
+    using CVQTerrainVisual::m_lResourceId;
     using CVQTerrainVisual::m_pQuadTree;
 
 protected:
@@ -439,7 +443,9 @@ TEST_F(TerrainFile, OldVersionLoadsWithMirroredColoursAndRecomputedRectangles)
     EXPECT_EQ(recorder.Count(), 0u);
 }
 
-TEST_F(TerrainFile, EveryErrorCodeComesFromItsDamageAndInitDataStillBuildsTheTerrain)
+// A tree read whole is kept (the user's terrain, even behind a damaged
+// trailer); any other failure gives the resource's flat terrain.
+TEST_F(TerrainFile, EveryErrorCodeComesFromItsDamageAndOnlyAWholeTreeIsKept)
 {
     AssertRecorder recorder;
     const Bytes small = SculptedFile({2, 2, 4});
@@ -475,7 +481,9 @@ TEST_F(TerrainFile, EveryErrorCodeComesFromItsDamageAndInitDataStillBuildsTheTer
         {"check word", &small, [](Bytes& b) { b[12] ^= 1; }, vqTerr_Err_BadCheckWord},
         {"trailer", &small, [](Bytes& b) { b.back() = 'X'; }, vqTerr_Err_MissingTrailer},
         {"no trailer", &small, [](Bytes& b) { b.resize(b.size() - 3); }, vqTerr_Err_MissingTrailer},
-        {"cut in the context", &small, [](Bytes& b) { b.resize(60); }, vqTerr_Err_MissingTrailer},
+        {"cut in the context", &small, [](Bytes& b) { b.resize(60); }, vqTerr_Err_MissingNode},
+        {"resource id of another terrain", &small, [](Bytes& b) { SetWord(b, 132, kOtherTerrainId); },
+         vqTerr_Err_None},
         {"one patch per row", &small, [](Bytes& b) { SetWord(b, 16 + 32, 1); }, vqTerr_Err_MissingNode},
         {"context of another grid", &small, [](Bytes& b) { SetWord(b, 16 + 32, 3); }, vqTerr_Err_NodeTypeMismatch},
         {"child tag of another type", &small, [](Bytes& b) { SetWord(b, 136 + 32, 1); },
@@ -520,8 +528,7 @@ TEST_F(TerrainFile, EveryErrorCodeComesFromItsDamageAndInitDataStillBuildsTheTer
          vqTerr_Err_NodeTypeMismatch},
         {"corner height beyond 16 bits", &small, [&](Bytes& b) { SetWord(b, ringed.start + 2, 0x47800000u); },
          vqTerr_Err_NodeTypeMismatch},
-        {"ring cut short", &small, [&](Bytes& b) { b.resize(ringed.ring + 4 + 3 * 52); },
-         vqTerr_Err_MissingTrailer},
+        {"ring cut short", &small, [&](Bytes& b) { b.resize(ringed.ring + 4 + 3 * 52); }, vqTerr_Err_MissingNode},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -533,17 +540,24 @@ TEST_F(TerrainFile, EveryErrorCodeComesFromItsDamageAndInitDataStillBuildsTheTer
         FileVisual v;
         EXPECT_TRUE(v.InitData(kTerrainId));
         EXPECT_EQ(v.GetError(), row.error);
-        // The resource's flat terrain instead of the damaged one.
         EXPECT_EQ(UsableTreeError(v), "");
         EXPECT_EQ(v.GetTerrainContext().GetCellsX(), size.patchesX);
-        EXPECT_TRUE(v.GetPatch(0, 0)->GetRoot()->IsLeaf());
+        // What the header promises a host that reads GetError().
+        const bool bFilesTerrain = row.error == vqTerr_Err_None || row.error == vqTerr_Err_MissingTrailer;
+        EXPECT_EQ(v.GetPatch(0, 0)->GetRoot()->IsLeaf(), !bFilesTerrain);
 
-        // Loaded straight, the visual keeps no half-read tree.
+        // Loaded straight, the visual keeps the same, and no half-read tree.
         CFileIO file;
         ASSERT_TRUE(file.Open(Path().c_str(), CFileIO::modeRead));
-        EXPECT_FALSE(v.Load(file));
+        EXPECT_EQ(v.Load(file), row.error == vqTerr_Err_None);
         EXPECT_EQ(v.GetError(), row.error);
-        EXPECT_FALSE(v.HasTerrain());
+        EXPECT_EQ(v.HasTerrain(), bFilesTerrain);
+        file.Close();
+        if (bFilesTerrain) {  // it saves as the file it came from, trailer repaired
+            Bytes whole(damaged.begin(), damaged.begin() + long(row.base->size() - 3));
+            whole.insert(whole.end(), {'E', 'O', 'F'});
+            EXPECT_EQ(Save(v), whole);
+        }
     }
     EXPECT_EQ(recorder.Count(), 0u);
 }
@@ -560,6 +574,10 @@ TEST_F(TerrainFile, DamagedFilesEndWithAnErrorCodeOrAUsableTree)
         v.InitData(kTerrainId);
         const std::string error = UsableTreeError(v);
         EXPECT_EQ(error, "") << "error code " << v.GetError();
+        // A flipped resource id names no resource or (951) the texture: the
+        // visual keeps its own, and its names still resolve.
+        EXPECT_EQ(v.m_lResourceId, kTerrainId);
+        v.ResourceUpdate();
         ++outcomes[v.GetError()];
         return v.GetError();
     };
