@@ -66,10 +66,11 @@ void CVQTerrainUndoInfo::Clear()
 
 bool CVQTerrainUndoInfo::BeginSamplePatch(int nIndex, int nX, int nY)
 {
+    // Reported, then the new entry starts all the same: an entry left open
+    // is dropped unfinished (its bytes stay behind, unreferenced), and the
+    // new entry's bytes go after every written byte either way.
     VQ_ASSERT(!m_bWriting);
     VQ_ASSERT(!m_bReading);
-    if (m_bWriting || m_bReading)
-        return false;
     // The first state of a patch in an editing step is the one to go back to.
     if (m_oPatches.count(nIndex))
         return false;
@@ -216,22 +217,17 @@ int CVQTerrainUndoInfo::GetPresentPatchBytesLeft() const
 bool CVQTerrainUndoInfo::CanRead(int nBytes)
 {
     VQ_ASSERT(m_bReading);
-    if (!m_bReading)
-        return false;
-    const bool bInBuffer = m_nPresentBufferPosition < m_nBufferSize;
-    VQ_ASSERT_MSG(bInBuffer, "m_nPresentBufferPosition < m_nBufferSize");
-    if (!bInBuffer)
-        return false;
+    VQ_ASSERT_MSG(m_nPresentBufferPosition < m_nBufferSize, "m_nPresentBufferPosition < m_nBufferSize");
     const bool bInPatch =
         m_oPresentPatch.m_nBufferBytecount > m_nPresentBufferPosition - m_oPresentPatch.m_nBufferStart;
     VQ_ASSERT_MSG(bInPatch,
                   "m_oPresentPatch.m_nBufferBytecount > m_nPresentBufferPosition - m_oPresentPatch.m_nBufferStart");
-    if (!bInPatch)
-        return false;
-    // The two checks above leave one byte; a wider value must fit whole.
-    const bool bWhole = GetPresentPatchBytesLeft() >= nBytes;
-    VQ_ASSERT_MSG(bWhole, "GetPresentPatchBytesLeft() >= nBytes");
-    return bWhole;
+    // The check above leaves one byte; a wider value must fit whole. Asked
+    // only inside the patch, so that one fault is reported once.
+    if (m_bReading && bInPatch)
+        VQ_ASSERT_MSG(GetPresentPatchBytesLeft() >= nBytes, "GetPresentPatchBytesLeft() >= nBytes");
+    // Whatever was broken, the value is read when its bytes were written.
+    return m_nPresentBufferPosition >= 0 && m_nPresentBufferPosition <= m_nBufferSize - nBytes;
 }
 
 template <class T>
@@ -385,3 +381,15 @@ CVQTerrainUndoInfo* CVQTerrainUndoBuffer::BeginApplyPatches()
 void CVQTerrainUndoBuffer::EndApplyPatches() { UnlockBegun(m_bApplying, "m_bApplying"); }
 
 bool CVQTerrainUndoBuffer::GetSamplingState() { return m_bSampling; }
+
+CVQTerrainUndoInfo* CVQTerrainUndoBuffer::GetSamplingRecord()
+{
+    // Held by another thread: that thread's sampling or applying. Free or
+    // held by this thread (the lock is recursive): then the flag, read under
+    // the lock, is this thread's own.
+    if (!m_oMutex.TryLock())
+        return nullptr;
+    CVQTerrainUndoInfo* pRecord = m_bSampling ? m_pPresentRecord : nullptr;
+    m_oMutex.Unlock();
+    return pRecord;
+}

@@ -48,10 +48,17 @@ struct _sVQTerrainUndoPatch {
 // in; a patch written twice into one record keeps its first bytes.
 //
 // Broken preconditions are reported through the assertion service with the
-// condition's text and the operation then does nothing harmful: a write
-// outside a patch is dropped, a read outside the present patch's bytes
-// yields 0 and leaves the position where it was. Reads never leave the
-// present patch's bytes, whatever a caller asks for.
+// condition's text, every one of them, and the operation then goes on where
+// going on stays inside the written bytes:
+//   - BeginSamplePatch with an entry still open or an enumeration under way
+//     starts the new entry all the same; the open entry is dropped
+//     unfinished, its bytes left unreferenced;
+//   - a read past the present patch's bytes (or outside an enumeration)
+//     reads on from the position;
+//   - refused: a write outside a patch is dropped; a read whose bytes were
+//     not written (past the end of the buffer) yields 0 and leaves the
+//     position where it was.
+// Reads never leave the written bytes, whatever a caller asks for.
 //
 // Not locked: the undo buffer hands a record to one thread at a time.
 class VQ_API CVQTerrainUndoInfo {
@@ -67,7 +74,7 @@ public:
     virtual void Clear();
     // Starts the entry of patch nIndex at column nX, row nY. False, and
     // nothing is to be written, when the record holds that patch already
-    // (its first state wins) or a patch is being written or read.
+    // (its first state wins).
     virtual bool BeginSamplePatch(int nIndex, int nX, int nY);
     // Appends a value to the present patch's entry.
     virtual CVQTerrainUndoInfo& operator<<(const float& fValue);
@@ -117,8 +124,8 @@ private:
     void Write(const T& value);
     template <class T>
     void Read(T& value);
-    // Whether nBytes can be read at the position; reports the first broken
-    // condition otherwise.
+    // Reports every broken condition of a read of nBytes at the position;
+    // true when those bytes were written, so that the read can go on.
     bool CanRead(int nBytes);
 
     _sVQTerrainUndoPatch m_oPresentPatch;
@@ -141,11 +148,10 @@ private:
 // The buffer's mutex is held from Begin to End of either, so sampling and
 // undoing from different threads exclude each other; a second thread's
 // Begin waits. Every Begin that returns a record must be paired with its End
-// on the same thread. Lock order: a caller that also takes the terrain
-// visual's mutex takes it inside a Begin/End pair (an editing stroke holds
-// the buffer across many edits), never the other way round;
-// GetSamplingState takes no lock so that an edit can ask it under the
-// visual's mutex.
+// on the same thread. Lock order: an editing stroke holds the buffer across
+// many edits, each of which takes the terrain visual's mutex inside; so
+// nothing waits for the buffer while holding the visual's mutex: an edit
+// asks GetSamplingState or GetSamplingRecord, which never wait.
 class VQ_API CVQTerrainUndoBuffer {
 public:
     CVQTerrainUndoBuffer();
@@ -169,6 +175,11 @@ public:
     // thread samples.
     virtual bool GetSamplingState();
 
+    // The record this thread is sampling into; null when this thread has no
+    // BeginSamplePatches open, whatever other threads do. Never waits.
+    // Callers ask it each time rather than keep the pointer, so that no
+    // pointer to a record outlives its End.
+    CVQTerrainUndoInfo* GetSamplingRecord();
     // Records held (0..VQ_TERRAIN_UNDO_RECORDS). Not locked: ask it while no
     // other thread samples or applies.
     int GetRecordCount() const { return m_nRecordCount; }

@@ -92,7 +92,6 @@ CVQTerrainVisual::CVQTerrainVisual()
       m_fLandscapeSizeY(-1.0f),
       m_bFailOnFileMissing(false),
       m_eError(vqTerr_Err_None),
-      m_pUndoInfo(nullptr),
       m_nBuiltPatchesX(0),
       m_nBuiltPatchesY(0),
       m_nQuadNodeCount(0)
@@ -830,35 +829,33 @@ void CVQTerrainVisual::SetTexture(float, float, int, int) {}
 
 void CVQTerrainVisual::BeginUndoSample()
 {
-    if (!m_oUndoBuffer.GetSamplingState())
-        m_pUndoInfo = m_oUndoBuffer.BeginSamplePatches();
+    if (!m_oUndoBuffer.GetSamplingRecord())
+        m_oUndoBuffer.BeginSamplePatches();
 }
 
 void CVQTerrainVisual::SampleUndoPatch(int nPatchX, int nPatchY)
 {
-    if (!m_oUndoBuffer.GetSamplingState() || !m_pUndoInfo)
-        return;
+    CVQTerrainUndoInfo* pRecord = m_oUndoBuffer.GetSamplingRecord();
     // Coordinates from outside are not trusted: only patches of the grid.
-    CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
-    if (!pPatch)
-        return;
-    if (m_pUndoInfo->BeginSamplePatch(pPatch->GetPatchIndex(), nPatchX, nPatchY)) {
-        pPatch->SampleUndoProps(*m_pUndoInfo);
-        m_pUndoInfo->EndSamplePatch();
+    CVQTerrainPatch* pPatch = pRecord ? GetPatch(nPatchX, nPatchY) : nullptr;
+    if (pPatch && pRecord->BeginSamplePatch(pPatch->GetPatchIndex(), nPatchX, nPatchY)) {
+        pPatch->SampleUndoProps(*pRecord);
+        pRecord->EndSamplePatch();
     }
 }
 
 void CVQTerrainVisual::SampleUndoPatch(float fX, float fY)
 {
     int nPatchX, nPatchY;
-    if (m_oUndoBuffer.GetSamplingState() && ConvertToPatchGrid(fX, fY, nPatchX, nPatchY))
+    if (m_oUndoBuffer.GetSamplingRecord() && ConvertToPatchGrid(fX, fY, nPatchX, nPatchY))
         SampleUndoPatch(nPatchX, nPatchY);
 }
 
 void CVQTerrainVisual::SampleUndoPatches(float fX0, float fY0, float fX1, float fY1)
 {
     int nColumn0, nRow0, nColumn1, nRow1;
-    if (!m_oUndoBuffer.GetSamplingState() || !GetPatchRange(fX0, fY0, fX1, fY1, nColumn0, nRow0, nColumn1, nRow1))
+    if (!m_oUndoBuffer.GetSamplingRecord() ||
+        !GetPatchRange(fX0, fY0, fX1, fY1, nColumn0, nRow0, nColumn1, nRow1))
         return;
     for (int x = nColumn0; x <= nColumn1; ++x)
         for (int y = nRow0; y <= nRow1; ++y)
@@ -867,32 +864,32 @@ void CVQTerrainVisual::SampleUndoPatches(float fX0, float fY0, float fX1, float 
 
 void CVQTerrainVisual::EndUndoSample()
 {
-    if (m_oUndoBuffer.GetSamplingState())
+    if (m_oUndoBuffer.GetSamplingRecord())
         m_oUndoBuffer.EndSamplePatches();
-    m_pUndoInfo = nullptr;
 }
 
 void CVQTerrainVisual::Undo()
 {
-    m_pUndoInfo = m_oUndoBuffer.BeginApplyPatches();
-    if (!m_pUndoInfo)
+    // Refused (and reported by the buffer) inside this thread's own stroke,
+    // which then goes on recording untouched.
+    CVQTerrainUndoInfo* pRecord = m_oUndoBuffer.BeginApplyPatches();
+    if (!pRecord)
         return;
-    if (m_pUndoInfo->BeginUndoingPatches()) {
+    if (pRecord->BeginUndoingPatches()) {
         do {
             int nIndex, nPatchX, nPatchY;
-            m_pUndoInfo->GetPresentPatchProperties(nIndex, nPatchX, nPatchY);
+            pRecord->GetPresentPatchProperties(nIndex, nPatchX, nPatchY);
             // A record outlives Cleanup and InitData: only patches of the
             // grid built now take it.
             CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
             if (pPatch && pPatch->GetPatchIndex() == nIndex) {
-                pPatch->ApplyUndoProps(*m_pUndoInfo);
+                pPatch->ApplyUndoProps(*pRecord);
                 InvalidatePatches(0.0f, 0.0f, nPatchX, nPatchY, 3, nullptr);
             }
-        } while (m_pUndoInfo->NextPatch());
-        m_pUndoInfo->EndEnueratePatches();
+        } while (pRecord->NextPatch());
+        pRecord->EndEnueratePatches();
     }
     m_oUndoBuffer.EndApplyPatches();
-    m_pUndoInfo = nullptr;
     SetDirty(-1);
 }
 

@@ -224,8 +224,19 @@ public:
     virtual void SetTexture(float fX, float fY, int nLayer, int nTexture);
     // Undo. An editor brackets a stroke with BeginUndoSample ...
     // EndUndoSample; every patch sampled in between is recorded once, with
-    // its state before the stroke's first change. The undo entry points take
-    // no lock of the visual (the undo buffer has its own).
+    // its state before the stroke's first change.
+    //
+    // Threads. The undo entry points take no lock of the visual. A stroke
+    // belongs to the thread that began it and holds the undo buffer's lock
+    // until it ends; Undo holds it throughout. So strokes and undos of
+    // different threads follow one another whole: another thread's
+    // BeginUndoSample or Undo waits until the stroke has ended, while
+    // SampleUndoPatch(es) and EndUndoSample do nothing on a thread without a
+    // stroke of its own. Sampling never waits, so an edit may sample while
+    // it holds the visual's mutex (inside a stroke that took the buffer's
+    // lock first).
+    //
+    // Begins this thread's stroke; nothing when one is open already.
     virtual void BeginUndoSample();
     // Records patch (column, row); coordinates outside the grid are ignored.
     virtual void SampleUndoPatch(int nPatchX, int nPatchY);
@@ -233,9 +244,13 @@ public:
     virtual void SampleUndoPatch(float fX, float fY);
     // Records every patch the world rectangle spans (clamped to the grid).
     virtual void SampleUndoPatches(float fX0, float fY0, float fX1, float fY1);
+    // Ends this thread's stroke; nothing when it has none open.
     virtual void EndUndoSample();
     // Writes the newest stroke's record back; nothing when none is held (no
     // redo). A record whose patches the present grid lacks is skipped.
+    // Inside this thread's own stroke it is refused and reported
+    // ("!m_bSampling"); the stroke goes on recording, to be undone after its
+    // EndUndoSample.
     virtual void Undo();
     virtual void SetCellLimit(int nCells);
     virtual void ResetCellLimit();
@@ -423,8 +438,9 @@ protected:
     bool m_bFailOnFileMissing;
     eVQTerrainError m_eError;
     std::vector<int> m_oVisiblePatchIndices;
+    // Also the keeper of the record being sampled (GetSamplingRecord): the
+    // visual holds no pointer to it that could outlive the stroke.
     CVQTerrainUndoBuffer m_oUndoBuffer;
-    CVQTerrainUndoInfo* m_pUndoInfo;  // record being sampled; not owned
 
     // Set by the first ResourceInit of any visual; atomic because visuals on
     // different threads may initialise at the same time.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -16,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -680,6 +682,8 @@ TEST(TerrainVisual, UndoRestoresTheTerrainAsItWasBeforeTheStroke)
     std::mt19937 rng(21);
     visual.BeginUndoSample();
     for (int step = 0; step < 60; ++step) {
+        if (step == 3)
+            visual.Undo();  // inside the stroke: refused, the stroke records on
         const float x = 100.0f + float(rng() % 1281) * 0.1f;  // the far edges included
         const float y = 50.0f + float(rng() % 1281) * 0.1f;
         int px, py;
@@ -709,5 +713,69 @@ TEST(TerrainVisual, UndoRestoresTheTerrainAsItWasBeforeTheStroke)
     const std::vector<long long> edited = TerrainSignature(visual, 4, 4);
     visual.Undo();
     EXPECT_EQ(TerrainSignature(visual, 4, 4), edited);
+    EXPECT_EQ(recorder.Texts(), std::vector<std::string>{"!m_bSampling"});
+}
+
+TEST(TerrainVisual, StrokesAndUndosOnTwoThreadsTakeBackWholeStrokes)
+{
+    // Only Undo marks the visual dirty here: it counts the records taken back.
+    struct CountingRenderer : RecordingRenderer {
+        std::atomic<int> dirtied{0};
+        void SetDirty(int nFlags) override
+        {
+            ++dirtied;
+            RecordingRenderer::SetDirty(nFlags);
+        }
+    };
+    AssertRecorder recorder;
+    HostResources resources({4, 4});
+    CountingRenderer visual;
+    visual.InitData(kTerrainId);
+    visual.dirtied = 0;
+
+    // A stroke excludes every undo from its begin to its end, so at its begin
+    // the terrain is one of the states after the strokes still held, or the
+    // state under the oldest held: the undos in between took back whole
+    // strokes, newest first. held[0] is that floor, the rest one per record.
+    std::vector<std::vector<long long>> held = {TerrainSignature(visual, 4, 4)};
+    int nTakenBack = 0;
+    auto matchTakingBack = [&](const std::vector<long long>& now) {
+        while (held.size() > 1 && held.back() != now) {
+            held.pop_back();
+            ++nTakenBack;
+        }
+        return held.back() == now;
+    };
+    // Fewer undos than strokes: the records pile up past the ring's size.
+    const int kStrokes = 120, kUndos = 80;
+    std::thread undoer([&] {
+        for (int k = 0; k < kUndos; ++k) {
+            visual.Undo();
+            std::this_thread::yield();
+        }
+    });
+    std::mt19937 rng(5);
+    for (int k = 0; k < kStrokes; ++k) {
+        visual.BeginUndoSample();
+        EXPECT_TRUE(matchTakingBack(TerrainSignature(visual, 4, 4))) << "stroke " << k;
+        // A tiling no other stroke writes makes every stroke's state unique.
+        visual.SampleUndoPatch(k % 4, 0);
+        visual.GetPatch(k % 4, 0)->SetTiles(100 + k);
+        for (int e = 0; e < 3; ++e) {
+            const float x = 100.0f + float(rng() % 1280) * 0.1f, y = 50.0f + float(rng() % 1280) * 0.1f;
+            int px, py;
+            EXPECT_TRUE(visual.ConvertToPatchGrid(x, y, px, py));  // (0, 0) otherwise
+            visual.SampleUndoPatch(x, y);
+            visual.GetPatch(px, py)->SetHeight(x, y, short(rng() % 400));
+        }
+        held.push_back(TerrainSignature(visual, 4, 4));
+        if (held.size() > VQ_TERRAIN_UNDO_RECORDS + 1)
+            held.erase(held.begin());  // the oldest record is given up
+        visual.EndUndoSample();
+        std::this_thread::yield();  // lets the undos in between strokes
+    }
+    undoer.join();
+    EXPECT_TRUE(matchTakingBack(TerrainSignature(visual, 4, 4)));
+    EXPECT_EQ(nTakenBack, visual.dirtied);
     EXPECT_EQ(recorder.Count(), 0u);
 }
