@@ -6,13 +6,17 @@
 #include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
 #include "Common/VQLoadGuard.h"
+#include "Common/VQMutexLock.h"
+#include "GameComponents/Terrain/VQTerrainMesh.h"
 #include "GameComponents/Terrain/VQTerrainRes.h"
 #include "GameComponents/Terrain/VQTerrainTextureRes.h"
 #include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainQuadnode.h"
+#include "GameFramework/ObjectManagement/VQObjectHandle.h"
 #include "GameFramework/ResourceManagement/VQResource.h"
 #include "GameFramework/ResourceManagement/VQResourceDatabase.h"
 #include "GameFramework/ResourceManagement/VQResourceHandle.h"
+#include "GameFramework/VQViewport.h"
 #include "GameFramework/VQVisual3d.h"
 
 #include <algorithm>
@@ -780,38 +784,228 @@ void CVQTerrainVisual::Serialize(CVQDataStream& stream)
 }
 
 // ---------------------------------------------------------------------------
-// The per-frame update and rendering, editing and queries come with their
-// own subsystems. Until then these answer as an empty terrain does and
-// change nothing.
+// Per-frame update
 
-void CVQTerrainVisual::Display(long) {}
-
-void CVQTerrainVisual::Update() {}
-
-void CVQTerrainVisual::Render(const long&) {}
-
-void CVQTerrainVisual::InvalidateCells() {}
-
-void CVQTerrainVisual::InvalidatePatches(float, float, int, int, unsigned int, const CVQTerrainPatch*) {}
-
-void CVQTerrainVisual::InvalidatePatch(int, int, int, int, unsigned int) {}
-
-void CVQTerrainVisual::UpdateVertices() {}
-
-void CVQTerrainVisual::UpdateBounds() {}
-
-void CVQTerrainVisual::DetermineVisiblePatches(std::vector<CVQTerrainPatch*>&, const long&, CVQTerrainQuadNode*,
-                                               unsigned int)
+void CVQTerrainVisual::Update()
 {
+    if (!IsVisible())
+        return;  // stays dirty until it is shown again
+    CVQMutexLock oLock(m_oMutex);
+    if (!IsDirty())
+        return;
+    if (HasTerrain()) {
+        if (m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_VERTICES))
+            UpdateVertices();
+        bool bMeshesRebuilt = false;
+        if (m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_VERTEXCOUNT) || m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_TRIANGLECOUNT)) {
+            m_oContext.ResetMeshIndices();
+            bMeshesRebuilt = m_pQuadTree->ComputeMeshContextIds(m_oContext);
+            if (bMeshesRebuilt) {
+                m_oContext.ResetMeshes();
+                m_pQuadTree->ValidateMeshContextIds(m_oContext);
+                m_pQuadTree->BroadcastDirty(VQ_TERRAIN_DIRTY_MESHLAYOUT);
+            }
+        }
+        if (m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_MESHDATA) || m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_MESHLAYOUT))
+            m_pQuadTree->AssembleTerrainMesh(m_oContext, nullptr, false, bMeshesRebuilt);
+        if (m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_BOUNDS))
+            UpdateBounds();
+    }
+    ClearDirty();
 }
 
-std::vector<int>& CVQTerrainVisual::DetermineVisiblePatchIndices(const long&)
+void CVQTerrainVisual::UpdateVertices()
+{
+    if (!HasTerrain())
+        return;
+    int nVector = -1;
+    std::vector<CVQTerrainPatch*>& oDirty = m_oContext.GetNewPatchPointerVector(nVector);
+    m_pQuadTree->GetDirtyPatches_OR(oDirty, VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES));
+    for (CVQTerrainPatch* pPatch : oDirty) {
+        int nPatchX = 0, nPatchY = 0;
+        pPatch->GetPatchXY(nPatchX, nPatchY);
+        // The eight neighbours row by row, the patch itself left out; bit k
+        // of the mask marks neighbour k outside the grid:
+        //   5 6 7
+        //   3 . 4
+        //   0 1 2
+        CVQTerrainPatch* aNeighbours[8];
+        unsigned int nMissing = 0;
+        int k = 0;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                if (dx == 0 && dy == 0)
+                    continue;
+                aNeighbours[k] = GetPatch(nPatchX + dx, nPatchY + dy);
+                if (!aNeighbours[k])
+                    nMissing |= 1u << k;
+                ++k;
+            }
+        }
+        pPatch->SetCornerHeightsPass(aNeighbours, nMissing, nullptr, nullptr, -1);
+    }
+    m_oContext.FreePatchPointerVector(oDirty, nVector);
+}
+
+void CVQTerrainVisual::UpdateBounds()
+{
+    if (!HasTerrain() || !m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_BOUNDS))
+        return;
+    m_pQuadTree->UpdateBounds();
+    const float fMinZ = m_pQuadTree->GetMinZ();
+    const float fMaxZ = m_pQuadTree->GetMaxZ();
+    VQ_ASSERT_MSG(fMinZ > -VQ_TERRAIN_BOUNDS_LIMIT, "fMinZ > -1000000.0f");
+    VQ_ASSERT_MSG(fMaxZ < VQ_TERRAIN_BOUNDS_LIMIT, "fMaxZ < 1000000.0f");
+    m_oLandscapeMin.SetZ(fMinZ);
+    m_oLandscapeMax.SetZ(fMaxZ);
+}
+
+void CVQTerrainVisual::InvalidateCells()
+{
+    if (m_pQuadTree)
+        m_pQuadTree->BroadcastMultipleDirty(VQ_TERRAIN_DIRTYMASK_ALL);
+}
+
+void CVQTerrainVisual::InvalidatePatches(float, float, int nPatchX, int nPatchY, unsigned int nMask,
+                                         const CVQTerrainPatch*)
+{
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            InvalidatePatch(nPatchX, nPatchY, dx, dy, nMask);
+}
+
+void CVQTerrainVisual::InvalidatePatch(int nPatchX, int nPatchY, int nDX, int nDY, unsigned int nMask)
+{
+    // In 64 bits: a column near the int limit must not wrap into the grid.
+    const long long x = (long long)nPatchX + nDX;
+    const long long y = (long long)nPatchY + nDY;
+    if (x < 0 || y < 0 || x >= m_nBuiltPatchesX || y >= m_nBuiltPatchesY)
+        return;
+    if (CVQTerrainPatch* pPatch = GetPatch(int(x), int(y)))
+        pPatch->SetMultipleDirty(nMask);
+}
+
+// ---------------------------------------------------------------------------
+// Rendering
+
+void CVQTerrainVisual::Display(long lViewportId)
+{
+    if (!IsVisible())
+        return;
+    CVQMutexLock oLock(m_oMutex);
+    Render(lViewportId);
+}
+
+void CVQTerrainVisual::Render(const long& lViewportId)
+{
+    if (!HasTerrain())
+        return;
+    CVQObjectHandle oViewport(lViewportId);
+    const CVQViewport* pViewport = oViewport.GetAs<CVQViewport>();
+    if (!pViewport || pViewport->GetSize().GetWidth() <= 0 || pViewport->GetSize().GetHeight() <= 0)
+        return;
+    const CVQMatrix44 mClip = GetClipMatrix(*pViewport);
+
+    m_oContext.BeginEnumerateMeshes();
+    CVQTerrainMesh* pMesh = nullptr;
+    CVQTerrainQuadNode* pNode = nullptr;
+    int nTag = -1;
+    while (m_oContext.GetNextMesh(&pMesh, &pNode, &nTag)) {
+        if (!pMesh || !pNode)
+            continue;
+        int nVector = -1;
+        std::vector<CVQTerrainPatch*>& oVisible = m_oContext.GetNewPatchPointerVector(nVector);
+        CollectVisiblePatches(oVisible, mClip, pNode, VQ_TERRAIN_PATCH_ACTIVE);
+        const bool bAny = !oVisible.empty();
+        if (bAny) {
+            FlushRenderList();
+            for (CVQTerrainPatch* pPatch : oVisible) {
+                // Textures and black flags changed since the mesh last saw
+                // the patch: the record takes them now.
+                if (pPatch->GetDirty(VQ_TERRAIN_DIRTY_TEXTURE)) {
+                    pPatch->SetClean_Upward(VQ_TERRAIN_DIRTY_TEXTURE);
+                    int nTex0 = -1, nTex1 = -1;
+                    GetRenderTextures(*pPatch, nTex0, nTex1);
+                    pMesh->SetRenderListValues(pPatch->GetPatchIndex(), nTex0, nTex1);
+                }
+                AddPatchToRenderList(pPatch->GetPatchIndex());
+            }
+        }
+        m_oContext.FreePatchPointerVector(oVisible, nVector);
+        if (bAny)
+            RenderTerrainMesh(*pMesh);
+    }
+    m_oContext.EndEnumerateMeshes();
+}
+
+void CVQTerrainVisual::DetermineVisiblePatches(std::vector<CVQTerrainPatch*>& list, const long& lViewportId,
+                                               CVQTerrainQuadNode* pNode, unsigned int nFlags)
+{
+    CVQObjectHandle oViewport(lViewportId);
+    if (const CVQViewport* pViewport = oViewport.GetAs<CVQViewport>())
+        CollectVisiblePatches(list, GetClipMatrix(*pViewport), pNode, nFlags);
+}
+
+std::vector<int>& CVQTerrainVisual::DetermineVisiblePatchIndices(const long& lViewportId)
 {
     m_oVisiblePatchIndices.clear();
+    if (!HasTerrain())
+        return m_oVisiblePatchIndices;
+    int nVector = -1;
+    std::vector<CVQTerrainPatch*>& oVisible = m_oContext.GetNewPatchPointerVector(nVector);
+    DetermineVisiblePatches(oVisible, lViewportId, m_pQuadTree, 0);
+    for (const CVQTerrainPatch* pPatch : oVisible)
+        m_oVisiblePatchIndices.push_back(pPatch->GetPatchIndex());
+    m_oContext.FreePatchPointerVector(oVisible, nVector);
     return m_oVisiblePatchIndices;
 }
 
-bool CVQTerrainVisual::CheckDirtyIntersection(const long&, int, int, int&, int&) { return false; }
+bool CVQTerrainVisual::CheckDirtyIntersection(const long& lViewportId, int nX, int nY, int& nPatchX, int& nPatchY)
+{
+    CVQMutexLock oLock(m_oMutex);
+    if (!HasTerrain())
+        return false;
+    CVQObjectHandle oViewport(lViewportId);
+    const CVQViewport* pViewport = oViewport.GetAs<CVQViewport>();
+    if (!pViewport || pViewport->GetSize().GetWidth() <= 0 || pViewport->GetSize().GetHeight() <= 0)
+        return false;
+    const float fWidth = float(pViewport->GetSize().GetWidth());
+    const float fHeight = float(pViewport->GetSize().GetHeight());
+    const CVQMatrix44 mClip = GetClipMatrix(*pViewport);
+    for (int r = 0; r < m_nBuiltPatchesY; ++r) {
+        for (int c = 0; c < m_nBuiltPatchesX; ++c) {
+            if (GetPatch(c, r)->CheckDirtyIntersection(mClip, fWidth, fHeight, nX, nY)) {
+                nPatchX = c;
+                nPatchY = r;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+CVQMatrix44 CVQTerrainVisual::GetClipMatrix(const CVQViewport& oViewport)
+{
+    return oViewport.GetProjectionMatrix() * oViewport.GetInvViewMatrix();
+}
+
+void CVQTerrainVisual::CollectVisiblePatches(std::vector<CVQTerrainPatch*>& list, const CVQMatrix44& mClip,
+                                               CVQTerrainQuadNode* pNode, unsigned int nFlags)
+{
+    // After the transformation by mClip the view volume is the cube
+    // (-1, -1, -1) .. (1, 1, 1).
+    const CVQVector3 vClipMin(-1.0f, -1.0f, -1.0f);
+    const CVQVector3 vClipMax(1.0f, 1.0f, 1.0f);
+    if (pNode)
+        pNode->EnumerateVisiblePatches(list, mClip, vClipMin, vClipMax, nFlags, true);
+}
+
+void CVQTerrainVisual::GetRenderTextures(const CVQTerrainPatch& patch, int& nTex0, int& nTex1)
+{
+    const bool bBlack = (patch.GetPatchFlags() & VQ_TERRAIN_PATCH_BLACK) != 0;
+    nTex0 = bBlack ? VQ_TERRAIN_TEXTURE_BLACK : patch.GetTextureIndex(0);
+    nTex1 = bBlack ? VQ_TERRAIN_TEXTURE_BLACK : patch.GetTextureIndex(1);
+}
 
 void CVQTerrainVisual::SetConstructionHeight(float, float, CVQTerrainPen&) {}
 
@@ -905,15 +1099,54 @@ void CVQTerrainVisual::SetPatchColor(float, float, float, float, unsigned int) {
 
 void CVQTerrainVisual::SetPatchColor(float, float, unsigned int) {}
 
-void CVQTerrainVisual::SetAllPatchesActive() {}
+void CVQTerrainVisual::SetAllPatchesActive()
+{
+    for (int r = 0; r < m_nBuiltPatchesY; ++r)
+        for (int c = 0; c < m_nBuiltPatchesX; ++c)
+            GetPatch(c, r)->SetPatchFlags(VQ_TERRAIN_PATCH_ACTIVE);
+}
 
-void CVQTerrainVisual::SetPatchActive(float, float, bool) {}
+void CVQTerrainVisual::SetPatchActive(float fX, float fY, bool bActive)
+{
+    if (CVQTerrainPatch* pPatch = GetPatchAt(fX, fY)) {
+        if (bActive)
+            pPatch->SetPatchFlags(VQ_TERRAIN_PATCH_ACTIVE);
+        else
+            pPatch->ResetPatchFlags(VQ_TERRAIN_PATCH_ACTIVE);
+    }
+}
 
-bool CVQTerrainVisual::GetPatchActive(float, float) const { return false; }
+bool CVQTerrainVisual::GetPatchActive(float fX, float fY) const
+{
+    const CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    return pPatch && (pPatch->GetPatchFlags() & VQ_TERRAIN_PATCH_ACTIVE) != 0;
+}
 
-void CVQTerrainVisual::SetPatchBlack(float, float, bool) {}
+void CVQTerrainVisual::SetPatchBlack(float fX, float fY, bool bBlack)
+{
+    CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    if (!pPatch)
+        return;
+    SampleUndoPatch(fX, fY);
+    if (bBlack)
+        pPatch->SetPatchFlags(VQ_TERRAIN_PATCH_BLACK);
+    else
+        pPatch->ResetPatchFlags(VQ_TERRAIN_PATCH_BLACK);
+    // The next Render records the patch's textures again.
+    pPatch->SetDirty(VQ_TERRAIN_DIRTY_TEXTURE);
+}
 
-bool CVQTerrainVisual::GetPatchBlack(float, float) const { return false; }
+bool CVQTerrainVisual::GetPatchBlack(float fX, float fY) const
+{
+    const CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    return pPatch && (pPatch->GetPatchFlags() & VQ_TERRAIN_PATCH_BLACK) != 0;
+}
+
+CVQTerrainPatch* CVQTerrainVisual::GetPatchAt(float fX, float fY) const
+{
+    int nPatchX = 0, nPatchY = 0;
+    return ConvertToPatchGrid(fX, fY, nPatchX, nPatchY) ? GetPatch(nPatchX, nPatchY) : nullptr;
+}
 
 short CVQTerrainVisual::GetConstructionHeight(float, float) const { return 0; }
 
@@ -962,17 +1195,37 @@ float CVQTerrainVisual::GetPatchMaxHeight(CVQVector2&) { return 0.0f; }
 
 bool CVQTerrainVisual::GetCoordsFromScreenCoordinates(const long&, int, int, CVQVector3&, bool) { return false; }
 
-int CVQTerrainVisual::CountNodes() { return 0; }
+int CVQTerrainVisual::CountNodes()
+{
+    CVQMutexLock oLock(m_oMutex);
+    return HasTerrain() ? m_pQuadTree->CountNodes(0) : 0;
+}
 
-int CVQTerrainVisual::CountLeaves() { return 0; }
+int CVQTerrainVisual::CountLeaves()
+{
+    CVQMutexLock oLock(m_oMutex);
+    return HasTerrain() ? m_pQuadTree->CountLeaves(0) : 0;
+}
 
-int CVQTerrainVisual::CountPatches() { return 0; }
+int CVQTerrainVisual::CountPatches()
+{
+    CVQMutexLock oLock(m_oMutex);
+    return HasTerrain() ? m_pQuadTree->CountNodesOfType(vqTerr_NType_Patch, 0) : 0;
+}
 
-int CVQTerrainVisual::CountTriangles() { return 0; }
+int CVQTerrainVisual::CountTriangles()
+{
+    CVQMutexLock oLock(m_oMutex);
+    return HasTerrain() ? m_pQuadTree->CountTriangles() : 0;
+}
 
-int CVQTerrainVisual::CountVertices() { return 0; }
+int CVQTerrainVisual::CountVertices()
+{
+    CVQMutexLock oLock(m_oMutex);
+    return HasTerrain() ? m_pQuadTree->CountVertices(true, true) : 0;
+}
 
-int CVQTerrainVisual::CountIndices() { return 0; }
+int CVQTerrainVisual::CountIndices() { return 3 * CountTriangles(); }
 
 // ---------------------------------------------------------------------------
 // Registration with the host, from library load to unload (destroyed in

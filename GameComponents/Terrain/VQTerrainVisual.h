@@ -18,10 +18,12 @@
 
 class CFileIO;
 class CVQDataStream;
+class CVQMatrix44;
 class CVQTerrainMesh;
 class CVQTerrainPatch;
 class CVQTerrainPen;
 class CVQTerrainQuadNode;
+class CVQViewport;
 struct _sVQTerrainResultTriangle;
 
 // The terrain as an object of the host's scene, and the facade of the whole
@@ -139,8 +141,20 @@ public:
     // changes the tree's shape. Storing without a tree is reported
     // ("m_pQuadTree != NULL") and writes the resource id alone.
     void Serialize(CVQDataStream& stream) override;
-    // Filled with the per-frame update and rendering; do nothing until then.
+    // --- per frame. A visual that is not visible does neither and stays
+    // dirty; one without a tree updates and draws nothing.
+    //
+    // Under the mutex, Render for the viewport when the visual is visible.
     void Display(long lViewportId) override;
+    // Under the mutex, when visible and dirty, brings the tree's derived data
+    // up to date from the root's dirty bits, in this order:
+    //   bit 0        UpdateVertices (vertex passes of the dirty patches)
+    //   bit 2 or 3   subtrees assigned to mesh slots anew when the
+    //                assignment changed (then every mesh is rebuilt)
+    //   bit 5 or 6   meshes assembled: rebuilt where the layout changed,
+    //                rewritten in place where only vertex values did
+    //   bit 7        UpdateBounds
+    // and clears the visual's dirty state. Only dirty subtrees are walked.
     void Update() override;
     // CVQVisual::SetDirty: the next Update runs.
     void SetDirty(int nFlags) override;
@@ -255,7 +269,8 @@ public:
     virtual void SetCellLimit(int nCells);
     virtual void ResetCellLimit();
     virtual void SetCustomFlags(float fX, float fY, unsigned int nFlags);
-    // Filled with the per-frame update.
+    // Marks the whole tree stale (VQ_TERRAIN_DIRTYMASK_ALL): the next Update
+    // recomputes everything. No lock.
     virtual void InvalidateCells();
     virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
                               eUserColorOperator eOp);
@@ -296,15 +311,31 @@ public:
     virtual float GetPatchMaxHeight(CVQVector2& p);
     virtual bool GetCoordsFromScreenCoordinates(const long& lViewportId, int nX, int nY, CVQVector3& hit,
                                                 bool bLock);
-    // Patch flags: filled with the editing operations.
+    // Patch flags, without the visual's lock. A point outside the terrain
+    // changes nothing and reads false. Only active patches are drawn; a
+    // black patch is drawn with texture VQ_TERRAIN_TEXTURE_BLACK on both
+    // layers from the next Render on (SetPatchBlack records the patch for
+    // undo while a stroke is sampled).
     virtual void SetAllPatchesActive();
     virtual void SetPatchActive(float fX, float fY, bool bActive);
     virtual bool GetPatchActive(float fX, float fY) const;
     virtual void SetPatchBlack(float fX, float fY, bool bBlack);
     virtual bool GetPatchBlack(float fX, float fY) const;
-    // Filled with the per-frame rendering.
+    // Culls the tree against the viewport lViewportId (a CVQViewport in the
+    // object database) and hands the meshes to the renderer hooks: for each
+    // mesh slot in use, in slot order, whose subtree has visible active
+    // patches,
+    //   FlushRenderList(); AddPatchToRenderList(i) per such patch, in
+    //   depth-first order; RenderTerrainMesh(mesh)
+    // Patches whose textures or black flag changed (dirty bit 9) have their
+    // render-list record updated first. A missing viewport, one of zero size
+    // or a visual without a tree calls no hook. Takes no lock (Display
+    // does); allocates nothing once the pooled patch lists have grown.
     virtual void Render(const long& lViewportId);
-    // Counts of the tree: filled with the terrain queries; 0 until then.
+    // Counts of the tree, under the mutex; 0 without a tree. Nodes and
+    // leaves include the construction trees; patches are the patch tree's
+    // leaves; triangles and vertices are those of the meshes (cached); an
+    // index count is three per triangle.
     virtual int CountNodes();
     virtual int CountLeaves();
     virtual int CountPatches();
@@ -312,14 +343,18 @@ public:
     virtual int CountVertices();
     virtual int CountIndices();
     virtual CVQTerrainContext& GetTerrainContext();
-    // Filled with the per-frame rendering; until then the list is emptied.
-    // The reference stays valid until the next call.
+    // Indices of the patches whose boxes the viewport may see (active or
+    // not), in depth-first order of the tree; empty without a viewport or a
+    // tree. No lock. The reference stays valid until the next call.
     virtual std::vector<int>& DetermineVisiblePatchIndices(const long& lViewportId);
     // ResourceRelease, then ResourceInit: re-reads the resource's names.
     virtual void ResourceUpdate();
     // Only stored, for the renderer.
     virtual void SetWireframeMode(bool bWireframe);
-    // Filled with the per-frame rendering; false (outputs untouched) until then.
+    // Picks the patch under pixel (nX, nY) of the viewport (y downwards):
+    // the first patch in row order whose box projects onto a screen
+    // rectangle holding the pixel. Under the mutex. False, outputs
+    // untouched, when none does, and without a viewport of some size or a tree.
     virtual bool CheckDirtyIntersection(const long& lViewportId, int nX, int nY, int& nPatchX, int& nPatchY);
 
     // --- non-virtual ---------------------------------------------------------
@@ -347,9 +382,13 @@ protected:
     // a point on the far edge belongs to the last column / row. False, with
     // px = py = 0, outside and without a tree.
     virtual bool ConvertToPatchGrid(float fX, float fY, int& nPatchX, int& nPatchY) const;
-    // Filled with the per-frame update; do nothing until then.
+    // SetMultipleDirty(nMask) on patch (nPatchX, nPatchY) and its eight
+    // neighbours, as far as they exist (four at a corner of the grid). The
+    // world point and the patch are not used.
     virtual void InvalidatePatches(float fX, float fY, int nPatchX, int nPatchY, unsigned int nMask,
                                    const CVQTerrainPatch* pPatch);
+    // SetMultipleDirty(nMask) on patch (nPatchX + nDX, nPatchY + nDY) when
+    // it exists.
     virtual void InvalidatePatch(int nPatchX, int nPatchY, int nDX, int nDY, unsigned int nMask);
     // Links patches and inner nodes into the tree over the n x n square,
     // n = max(nPX, nPY); nx x ny patches exist, nPX and nPY are the powers of
@@ -359,9 +398,16 @@ protected:
     // [x0, x1) x [y0, y1); k is the next free element of m_pQuadNodes.
     virtual void ConstructQuadTreeRecourse(CVQTerrainQuadNode* pNode, int nx, int ny, int x0, int y0, int x1, int y1,
                                            int& k);
-    // Filled with the per-frame update.
+    // Runs the vertex passes of every patch with dirty bit 0, each with its
+    // eight neighbours (null and flagged missing outside the grid).
     virtual void UpdateVertices();
+    // When the root's bit 7 is set: the tree's vertical bounds, and the
+    // landscape box's Z from them (values beyond +-1000000 are reported and
+    // kept).
     virtual void UpdateBounds();
+    // Appends the patches below pNode whose boxes the viewport may see and
+    // whose flags share a bit with nFlags (all of them for 0), depth first.
+    // Nothing without the viewport.
     virtual void DetermineVisiblePatches(std::vector<CVQTerrainPatch*>& list, const long& lViewportId,
                                          CVQTerrainQuadNode* pNode, unsigned int nFlags);
 
@@ -447,6 +493,16 @@ protected:
     static std::atomic<bool> sm_bGlobalResourcesInitialized;
 
 private:
+    // World-to-clip matrix of a viewport: projection * inverse view.
+    static CVQMatrix44 GetClipMatrix(const CVQViewport& oViewport);
+    // DetermineVisiblePatches with the clip matrix at hand.
+    static void CollectVisiblePatches(std::vector<CVQTerrainPatch*>& list, const CVQMatrix44& mClip,
+                                      CVQTerrainQuadNode* pNode, unsigned int nFlags);
+    // The texture ids a patch is drawn with: VQ_TERRAIN_TEXTURE_BLACK twice
+    // for a black patch, its two layers otherwise.
+    static void GetRenderTextures(const CVQTerrainPatch& patch, int& nTex0, int& nTex1);
+    // The patch under a world point (ConvertToPatchGrid); null outside.
+    CVQTerrainPatch* GetPatchAt(float fX, float fY) const;
     // Whether the context describes a terrain within the limits above.
     bool CanBuild() const;
     // Deletes the patch and node arrays and forgets the tree.

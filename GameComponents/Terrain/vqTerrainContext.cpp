@@ -5,6 +5,7 @@
 #include "Common/VQAssert.h"
 #include "Common/VQFileIO.h"
 #include "GameComponents/Terrain/VQTerrainMesh.h"
+#include "GameComponents/Terrain/VQTerrainVBuff.h"
 #include "MathLib/VQGeomUtilTriangle.h"
 
 #include <algorithm>
@@ -128,6 +129,7 @@ CVQTerrainContext::CVQTerrainContext(CVQTerrainVisual* pTerrain)
       m_unUsedMeshIndices(0),
       m_nEnumerateMeshIndex(VQ_TERRAIN_MESH_SLOTS),
       m_bMeshesEnumerating(false),
+      m_bMeshShortageReported(false),
       m_pTempDataInfoCells(nullptr),
       m_pTempDataInfoVertices(nullptr),
       m_pTempDataPatchArray(nullptr),
@@ -384,6 +386,15 @@ void CVQTerrainContext::SetMaxIndicesPerBuffer(int n)
     m_nMaxIndicesPerBuffer = n;
 }
 
+int CVQTerrainContext::GetMeshVertexLimit() const
+{
+    int n = std::min<int>(m_nMaxVerticesPerBuffer, VQ_TERRAIN_VB_MAX_VERTICES);
+    for (const _sVQTerrainMeshSlot& oSlot : m_aMeshSlots)
+        if (oSlot.pMesh != nullptr)
+            n = std::min(n, oSlot.pMesh->GetVBuffer().GetCapacity());
+    return n;
+}
+
 bool CVQTerrainContext::CheckPowerOf2(int n)
 {
     if (n < 0)
@@ -537,6 +548,11 @@ int CVQTerrainContext::GetMeshIndex()
     return -1;
 }
 
+bool CVQTerrainContext::HasFreeMeshIndex() const
+{
+    return m_unUsedMeshIndices != ~uint32_t(0);
+}
+
 void CVQTerrainContext::FreeMeshIndex(int nContextId)
 {
     VQ_ASSERT(nContextId >= 0);
@@ -602,9 +618,20 @@ void CVQTerrainContext::FreeMesh(int nContextId)
     oSlot.nTag = -1;
 }
 
+int CVQTerrainContext::AssignMesh(CVQTerrainQuadNode* pNode)
+{
+    if (m_unUsedMeshes == ~uint32_t(0) && m_bMeshShortageReported)
+        return -1;
+    const int n = GetMesh(pNode);
+    if (n < 0)
+        m_bMeshShortageReported = true;
+    return n;
+}
+
 void CVQTerrainContext::ResetMeshes()
 {
     m_unUsedMeshes = 0;
+    m_bMeshShortageReported = false;
     for (_sVQTerrainMeshSlot& oSlot : m_aMeshSlots) {
         if (oSlot.pMesh != nullptr)
             oSlot.pMesh->Reset();

@@ -152,6 +152,12 @@ public:
     CVQTerrainVisual* GetTerain() const { return m_pTerrain; }
     static int GetMaxVerticesPerBuffer() { return m_nMaxVerticesPerBuffer; }
     static int GetMaxIndicesPerBuffer() { return m_nMaxIndicesPerBuffer; }
+    // Most vertices one mesh may be given: the patch tree groups patches so
+    // that no mesh exceeds it. The class-wide limit, but never more than a
+    // mesh of this context holds (its vertex buffer is sized once, with the
+    // limit in force when the slot's mesh was made) nor more than 16-bit
+    // indices address (VQ_TERRAIN_VB_MAX_VERTICES, 65536).
+    int GetMeshVertexLimit() const;
 
     // --- Computed getters.
     // Side of the square patch tree: the smallest power of two >= the patch
@@ -272,6 +278,8 @@ public:
     // Lowest free number 0..31, now taken; -1 after reporting "false" when
     // all 32 are taken.
     int GetMeshIndex();
+    // Whether GetMeshIndex would find a free number (nothing is reported).
+    bool HasFreeMeshIndex() const;
     // Reports "nContextId >= 0" / "nContextId < 32" (and then changes
     // nothing) or "m_unUsedMeshIndices & (1 << nContextId)".
     void FreeMeshIndex(int nContextId);
@@ -293,6 +301,11 @@ public:
     // "nContextId < 32" (and then changes nothing) or
     // "m_unUsedMeshes & (1 << nContextId)".
     void FreeMesh(int nContextId);
+    // GetMesh for the assignment of subtrees to slots: a terrain of more
+    // subtrees than slots is reported once per assignment, not once per
+    // subtree. The first refusal after ResetMeshes reports "false" (as
+    // GetMesh does); later ones return -1 without a report.
+    int AssignMesh(CVQTerrainQuadNode* pNode);
     // Releases every slot; meshes are Reset and kept.
     void ResetMeshes();
     // The mesh of slot nContextId while the slot is in use, else null (also
@@ -363,6 +376,7 @@ private:
     // GetNextMesh without BeginEnumerateMeshes finds nothing.
     int32_t m_nEnumerateMeshIndex;
     bool m_bMeshesEnumerating;
+    bool m_bMeshShortageReported;  // AssignMesh reported since ResetMeshes
     _svqCellInformationField* m_pTempDataInfoCells;
     _svqVertexInformationField* m_pTempDataInfoVertices;
     CVQTerrainPatch** m_pTempDataPatchArray;

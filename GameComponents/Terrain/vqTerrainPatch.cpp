@@ -6,6 +6,7 @@
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
+#include "MathLib/VQMatrix44.h"
 
 #define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainPatch"
 
@@ -118,7 +119,7 @@ void CVQTerrainPatch::SetPatchFlags(unsigned int nMask) { m_unPatchFlags |= nMas
 
 void CVQTerrainPatch::ResetPatchFlags(unsigned int nMask) { m_unPatchFlags &= ~nMask; }
 
-unsigned int CVQTerrainPatch::GetPatchFlags() { return m_unPatchFlags; }
+unsigned int CVQTerrainPatch::GetPatchFlags() const { return m_unPatchFlags; }
 
 // ---------------------------------------------------------------------------
 // Heights and colours
@@ -391,14 +392,17 @@ void CVQTerrainPatch::GetTrianglesInRect(const CVQVector2&, const CVQVector2&, c
 {
 }
 
-void CVQTerrainPatch::GetTerrainVertexData(_sVQTerrainRawVertex*, int, bool, bool, bool, bool, CVQVector3&,
-                                           CVQVector3&) const
+void CVQTerrainPatch::GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal,
+                                           bool bColor, bool bTex, CVQVector3& vMin, CVQVector3& vMax) const
 {
+    if (m_pRoot && m_pContext && OverlapsXY(vMin, vMax))
+        m_pRoot->GetTerrainVertexData(pVerts, nCount, bHeight, bNormal, bColor, bTex, *m_pContext, vMin, vMax);
 }
 
-bool CVQTerrainPatch::CheckVisible(const CVQMatrix44&, const CVQVector3&, const CVQVector3&, unsigned int, bool)
+bool CVQTerrainPatch::CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxMin, const CVQVector3& vBoxMax,
+                                   unsigned int flags, bool)
 {
-    return false;
+    return CVQTerrainQuadNode::CheckVisible(m, vBoxMin, vBoxMax, flags, false);
 }
 
 bool CVQTerrainPatch::GetPatchIntersectionPoint(CVQVector3, CVQVector3, CVQVector3, CVQVector3, CVQVector3&, bool&,
@@ -480,4 +484,26 @@ bool CVQTerrainPatch::DoesHit(const CVQVector3&, const CVQVector3&) { return fal
 
 bool CVQTerrainPatch::GetHitpoint(const CVQVector3&, const CVQVector3&, CVQVector3&, float&, bool) { return false; }
 
-bool CVQTerrainPatch::CheckDirtyIntersection(const CVQMatrix44&, float, float, int, int) { return false; }
+bool CVQTerrainPatch::CheckDirtyIntersection(const CVQMatrix44& m, float fWidth, float fHeight, int nX, int nY)
+{
+    // Pixel to normalised device coordinates; screen y grows downwards.
+    const float fScreenX = (float(nX) / fWidth) * 2.0f - 1.0f;
+    const float fScreenY = 1.0f - (float(nY) / fHeight) * 2.0f;
+    const float aX[2] = {GetMinX(), GetMaxX()};
+    const float aY[2] = {GetMinY(), GetMaxY()};
+    const float aZ[2] = {m_fMinZ, m_fMaxZ};
+    float fMinX = 0.0f, fMaxX = 0.0f, fMinY = 0.0f, fMaxY = 0.0f;
+    for (int i = 0; i < 8; ++i) {
+        CVQVector4 p = m * CVQVector4(aX[i & 1], aY[(i >> 1) & 1], aZ[(i >> 2) & 1], 1.0f);
+        p.NormalizeW();  // a corner at w = 0 stays as it is
+        if (i == 0 || p.GetX() < fMinX)
+            fMinX = p.GetX();
+        if (i == 0 || p.GetX() > fMaxX)
+            fMaxX = p.GetX();
+        if (i == 0 || p.GetY() < fMinY)
+            fMinY = p.GetY();
+        if (i == 0 || p.GetY() > fMaxY)
+            fMaxY = p.GetY();
+    }
+    return fMinX <= fScreenX && fScreenX <= fMaxX && fMinY <= fScreenY && fScreenY <= fMaxY;
+}

@@ -70,8 +70,11 @@ public:
                       eUserColorOperator eOp) override;
     void GetTrianglesInRect(const CVQVector2& v0, const CVQVector2& v1, const CVQVector2& v2, const CVQVector2& vMin,
                             const CVQVector2& vMax, std::vector<_sVQGeomUtilTriangle>& triangles) override;
+    // Hands the vertices to the construction tree when the patch's square
+    // overlaps the box.
     void GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal, bool bColor,
                               bool bTex, CVQVector3& vMin, CVQVector3& vMax) const override;
+    // The tree node's box test; bRecurse does not matter to a leaf.
     bool CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxMin, const CVQVector3& vBoxMax, unsigned int flags,
                       bool bRecurse) override;
     bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax, CVQVector3& hit,
@@ -118,7 +121,7 @@ public:
     // For a point in the patch (borders included): both indices and the number
     // of layers (1 when layer 1 is negative, else 2). 0 outside, outputs untouched.
     virtual int GetTextures(float fX, float fY, int& nTex0, int& nTex1) const;
-    virtual unsigned int GetPatchFlags();
+    virtual unsigned int GetPatchFlags() const;
 
     // Edits forwarded to the construction tree, down to the context's cell
     // limit. rect: the patch's own cells, GetCellRect(); a pen changes
@@ -151,7 +154,12 @@ public:
     virtual bool DoesHitCube(const CVQVector3& a, const CVQVector3& b);
     virtual bool DoesHit(const CVQVector3& a, const CVQVector3& b);
     virtual bool GetHitpoint(const CVQVector3& a, const CVQVector3& b, CVQVector3& hit, float& dist, bool bNearest);
-    virtual bool CheckDirtyIntersection(const CVQMatrix44& m, float fX, float fY, int nWidth, int nHeight);
+    // Screen picking of the patch's box: whether pixel (nX, nY) of a
+    // viewport of fWidth x fHeight pixels (y downwards) lies inside the
+    // screen rectangle that bounds the box's eight corners transformed by
+    // the world-to-clip matrix m (borders included). Corners behind the eye
+    // are not treated specially: callers use it on what is in front.
+    virtual bool CheckDirtyIntersection(const CVQMatrix44& m, float fWidth, float fHeight, int nX, int nY);
 
     // --- non-virtual ---------------------------------------------------
     void SetPatchIndex(int nIndex);  // row * patches per row + column

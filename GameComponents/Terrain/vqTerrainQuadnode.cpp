@@ -3,6 +3,11 @@
 #include "Common/VQAssert.h"
 #include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
+#include "GameComponents/Terrain/VQTerrainMesh.h"
+#include "GameComponents/Terrain/vqTerrainContext.h"
+#include "GameComponents/Terrain/vqTerrainPatch.h"
+#include "MathLib/VQGeomUtilIntersections.h"
+#include "MathLib/VQMatrix44.h"
 
 #include <cmath>
 
@@ -300,24 +305,81 @@ void CVQTerrainQuadNode::GetTrianglesInRect(const CVQVector2&, const CVQVector2&
 {
 }
 
-void CVQTerrainQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex*, int, bool, bool, bool, bool, CVQVector3&,
-                                              CVQVector3&) const
+void CVQTerrainQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight,
+                                              bool bNormal, bool bColor, bool bTex, CVQVector3& vMin,
+                                              CVQVector3& vMax) const
 {
+    if (!OverlapsXY(vMin, vMax))
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            pChild->GetTerrainVertexData(pVerts, nCount, bHeight, bNormal, bColor, bTex, vMin, vMax);
 }
 
-void CVQTerrainQuadNode::EnumerateVisiblePatches(std::vector<CVQTerrainPatch*>&, const CVQMatrix44&,
-                                                 const CVQVector3&, const CVQVector3&, unsigned int, bool)
+bool CVQTerrainQuadNode::OverlapsXY(const CVQVector3& vMin, const CVQVector3& vMax) const
 {
+    return vMin.GetX() <= GetMaxX() && vMin.GetY() <= GetMaxY() && GetMinX() <= vMax.GetX() &&
+           GetMinY() <= vMax.GetY();
 }
 
-void CVQTerrainQuadNode::EnumerateClickedPatches(std::vector<CVQTerrainPatch*>&, CVQMatrix44&, CVQVector3&,
-                                                 CVQVector3&, CVQVector4&, CVQVector4&)
+void CVQTerrainQuadNode::EnumerateVisiblePatches(std::vector<CVQTerrainPatch*>& list, const CVQMatrix44& m,
+                                                 const CVQVector3& vBoxMin, const CVQVector3& vBoxMax,
+                                                 unsigned int mask, bool bRecurse)
 {
+    if (!CheckVisible(m, vBoxMin, vBoxMax, 0, false))
+        return;
+    if (GetNodeType() == vqTerr_NType_Patch) {
+        CVQTerrainPatch* pPatch = static_cast<CVQTerrainPatch*>(this);
+        if (mask == 0 || (pPatch->GetPatchFlags() & mask) != 0)
+            list.push_back(pPatch);
+        return;
+    }
+    if (!bRecurse)
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            pChild->EnumerateVisiblePatches(list, m, vBoxMin, vBoxMax, mask, bRecurse);
 }
 
-bool CVQTerrainQuadNode::CheckVisible(const CVQMatrix44&, const CVQVector3&, const CVQVector3&, unsigned int, bool)
+void CVQTerrainQuadNode::EnumerateClickedPatches(std::vector<CVQTerrainPatch*>& list, CVQMatrix44& m,
+                                                 CVQVector3& vBoxMin, CVQVector3& vBoxMax, CVQVector4& p0,
+                                                 CVQVector4& p1)
 {
-    return false;
+    const CVQVector3 vMin(GetMinX(), GetMinY(), GetMinZ());
+    const CVQVector3 vMax(GetMaxX(), GetMaxY(), GetMaxZ());
+    CVQVector3 vHit;
+    float fT = 0.0f;
+    if (!CVQGeomUtilIntersections::IntersectsLine2AlignedBox3D(p0, p1, vMin, vMax, vHit, fT, true))
+        return;
+    if (GetNodeType() == vqTerr_NType_Patch) {
+        list.push_back(static_cast<CVQTerrainPatch*>(this));
+        return;
+    }
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            pChild->EnumerateClickedPatches(list, m, vBoxMin, vBoxMax, p0, p1);
+}
+
+bool CVQTerrainQuadNode::CheckVisible(const CVQMatrix44& m, const CVQVector3&, const CVQVector3&, unsigned int, bool)
+{
+    // Outcode bits of a clip-space point, one per plane it lies beyond:
+    //   1: x > w   2: x < -w   4: y > w   8: y < -w   16: z > w   32: z < -w
+    // The planes are linear in homogeneous coordinates, so a box whose
+    // eight corners share a bit lies wholly beyond that plane, also where
+    // corners are behind the eye (w < 0).
+    const float aX[2] = {GetMinX(), GetMaxX()};
+    const float aY[2] = {GetMinY(), GetMaxY()};
+    const float aZ[2] = {GetMinZ(), GetMaxZ()};
+    unsigned int nCommon = 0x3Fu;
+    for (int i = 0; i < 8 && nCommon != 0; ++i) {
+        const CVQVector4 p = m * CVQVector4(aX[i & 1], aY[(i >> 1) & 1], aZ[(i >> 2) & 1], 1.0f);
+        const float w = p.GetW();
+        unsigned int nCode = p.GetX() > w ? 1u : p.GetX() < -w ? 2u : 0u;
+        nCode |= p.GetY() > w ? 4u : p.GetY() < -w ? 8u : 0u;
+        nCode |= p.GetZ() > w ? 16u : p.GetZ() < -w ? 32u : 0u;
+        nCommon &= nCode;
+    }
+    return nCommon == 0;
 }
 
 bool CVQTerrainQuadNode::GetPatchIntersectionPoint(CVQVector3, CVQVector3, CVQVector3, CVQVector3, CVQVector3&,
@@ -340,26 +402,96 @@ void CVQTerrainQuadNode::ApplyUndoProps(CVQTerrainUndoInfo&)
     VQ_ASSERT_FAIL("\"Pure virtual function\" == \"called\"");
 }
 
-bool CVQTerrainQuadNode::ComputeMeshContextIds(CVQTerrainContext&) { return false; }
+bool CVQTerrainQuadNode::ComputeMeshContextIds(CVQTerrainContext& ctx)
+{
+    if (CountVertices(true, true) <= ctx.GetMeshVertexLimit()) {
+        // The mesh root it would be now: the next number of this pass, or
+        // none once all are handed out (ValidateMeshContextIds reports that).
+        const int k = ctx.HasFreeMeshIndex() ? ctx.GetMeshIndex() : -1;
+        if (m_nMeshContextId != k)
+            return true;
+        // A fitting node without a slot keeps -1 like an oversized one; its
+        // children (-2, not deciding for themselves) tell the two apart.
+        return k < 0 && !ChildrenBelowMeshRoot();
+    }
+    if (m_nMeshContextId != -1)
+        return true;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            if (pChild->ComputeMeshContextIds(ctx))
+                return true;
+    return false;
+}
 
-void CVQTerrainQuadNode::ValidateMeshContextIds(CVQTerrainContext&) {}
+void CVQTerrainQuadNode::ValidateMeshContextIds(CVQTerrainContext& ctx)
+{
+    const bool bFits = CountVertices(true, true) <= ctx.GetMeshVertexLimit();
+    m_nMeshContextId = bFits ? ctx.AssignMesh(this) : -1;
+    for (int i = 0; i < 4; ++i) {
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i)) {
+            if (bFits)
+                pChild->BroadcastMeshContextIds(-2);
+            else
+                pChild->ValidateMeshContextIds(ctx);
+        }
+    }
+}
+
+bool CVQTerrainQuadNode::ChildrenBelowMeshRoot() const
+{
+    for (int i = 0; i < 4; ++i)
+        if (const CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            return pChild->m_nMeshContextId == -2;
+    return true;  // a node without children has nothing to assign
+}
 
 void CVQTerrainQuadNode::BroadcastMeshContextIds(int nId)
 {
     m_nMeshContextId = nId;
     for (int i = 0; i < 4; ++i)
-        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
             pChild->BroadcastMeshContextIds(nId);
 }
 
-void CVQTerrainQuadNode::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh*, bool, bool) {}
+void CVQTerrainQuadNode::AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
+                                             bool bMeshesRebuilt)
+{
+    const unsigned int kMeshBits =
+        VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_MESHDATA) | VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_MESHLAYOUT);
+    bool bUpdate = bUpdateOnly;
+    if (!pMesh && m_nMeshContextId >= 0) {
+        pMesh = ctx.GetMeshByIndex(m_nMeshContextId);
+        if (pMesh) {
+            pMesh->SetVertexBufferId(m_nMeshContextId);
+            // Same layout: the vertices are rewritten where they lie.
+            if (GetDirty(VQ_TERRAIN_DIRTY_MESHLAYOUT))
+                pMesh->Reset();
+            else
+                bUpdate = true;
+        }
+    }
+    // A mesh being rebuilt needs every patch; otherwise only subtrees with
+    // a new bit hold anything to write. Below a mesh root that got no slot
+    // there is nowhere to write: those subtrees only lose their bits.
+    const bool bRebuilding = pMesh && !bUpdate;
+    for (int i = 0; i < 4; ++i) {
+        CVQTerrainQuadNode* pChild = GetTerrainChild(i);
+        if (!pChild)
+            continue;
+        if (!pMesh && pChild->m_nMeshContextId == -2)
+            pChild->BroadcastMultipleClean(kMeshBits);
+        else if (bRebuilding || (pChild->m_unDirtyFlags & kMeshBits) != 0)
+            pChild->AssembleTerrainMesh(ctx, pMesh, bUpdate, bMeshesRebuilt);
+    }
+    SetMultipleClean(kMeshBits);
+}
 
 int CVQTerrainQuadNode::CountTriangles()
 {
     if (GetDirty(VQ_TERRAIN_DIRTY_TRIANGLECOUNT)) {
         int n = 0;
         for (int i = 0; i < 4; ++i)
-            if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+            if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
                 n += pChild->CountTriangles();
         m_nTriangleCount = n;
         SetClean(VQ_TERRAIN_DIRTY_TRIANGLECOUNT);
@@ -370,10 +502,12 @@ int CVQTerrainQuadNode::CountTriangles()
 int CVQTerrainQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
 {
     if (GetDirty(VQ_TERRAIN_DIRTY_VERTEXCOUNT)) {
+        // Child i lies on the low-x border when (i & 1) == 0 and on the
+        // high-y border when (i & 2) != 0.
         int n = 0;
         for (int i = 0; i < 4; ++i)
-            if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
-                n += pChild->CountVertices(bLeftEdge, bTopEdge);
+            if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+                n += pChild->CountVertices(bLeftEdge && (i & 1) == 0, bTopEdge && (i & 2) != 0);
         m_nVertexCount = n;
         SetClean(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
     }

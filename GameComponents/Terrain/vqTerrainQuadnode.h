@@ -121,19 +121,41 @@ public:
     virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
                               unsigned int nExtra, eUserColorOperator eOp);
 
-    // Tree queries, visibility and mesh dispatch; filled with their subsystems.
+    // Line and rectangle queries; filled with their subsystem.
     virtual void GetTrianglesInRect(const CVQVector2& v0, const CVQVector2& v1, const CVQVector2& v2,
                                     const CVQVector2& vMin, const CVQVector2& vMax,
                                     std::vector<_sVQGeomUtilTriangle>& triangles);
+    // Fills the requested attributes of the nCount raw vertices that lie on
+    // the subtree's surface: every node whose square overlaps the XY box
+    // [vMin, vMax] (borders included) passes the call on to its children,
+    // a patch to its construction tree. Vertices outside every patch are left
+    // untouched.
     virtual void GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal,
                                       bool bColor, bool bTex, CVQVector3& vMin, CVQVector3& vMax) const;
+
+    // --- Visibility. m is the world-to-clip matrix (projection * inverse
+    // view); vBoxMin/vBoxMax (the clip volume's corners) and flags are only
+    // passed on.
+    //
+    // Appends, depth first, every patch of the subtree whose box passes
+    // CheckVisible and whose flags share a bit with mask (every such patch
+    // when mask is 0). A subtree whose box fails is skipped whole; with
+    // bRecurse false a plain node appends nothing.
     virtual void EnumerateVisiblePatches(std::vector<CVQTerrainPatch*>& list, const CVQMatrix44& m,
                                          const CVQVector3& vBoxMin, const CVQVector3& vBoxMax,
                                          unsigned int mask, bool bRecurse);
+    // Appends, depth first, every patch whose box the ray from p0 through p1
+    // (x, y, z of each) meets; subtrees whose box it misses are skipped.
     virtual void EnumerateClickedPatches(std::vector<CVQTerrainPatch*>& list, CVQMatrix44& m, CVQVector3& vBoxMin,
                                          CVQVector3& vBoxMax, CVQVector4& p0, CVQVector4& p1);
+    // Clip-space test of the node's box (its rectangle, m_fMinZ..m_fMaxZ):
+    // false only when all eight corners, transformed by m, lie beyond one
+    // and the same plane of -w <= x, y, z <= w. Conservative: a box that
+    // straddles planes counts as visible, so no box that meets the view
+    // volume is ever rejected.
     virtual bool CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxMin, const CVQVector3& vBoxMax,
                               unsigned int flags, bool bRecurse);
+
     virtual bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax,
                                            CVQVector3& hit, bool& found, float& dist) const;
     virtual void GetMaxHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
@@ -144,14 +166,47 @@ public:
     // on a plain node (reported).
     virtual void SampleUndoProps(CVQTerrainUndoInfo& info);
     virtual void ApplyUndoProps(CVQTerrainUndoInfo& info);
+
+    // --- Mesh distribution. m_nMeshContextId of a node:
+    //    0..31  mesh root: the whole subtree goes into that mesh slot
+    //    -1     no mesh of its own: the subtree is larger than a mesh (its
+    //           children decide for themselves), or it fits but every slot
+    //           was taken (its children then hold -2 and are not drawn)
+    //    -2     below a mesh root
+    // Mesh roots are the highest nodes whose vertex count is within the
+    // context's GetMeshVertexLimit(), numbered in depth-first order, so
+    // every patch lies in at most one mesh, and in exactly one while the
+    // terrain has no more such subtrees than slots.
+    //
+    // Whether the assignment must change: walks down to the would-be mesh
+    // roots, handing out the context's mesh indices (reset by the caller)
+    // in depth-first order, and stops at the first node whose stored id
+    // differs from what it would get now. Stores nothing.
     virtual bool ComputeMeshContextIds(CVQTerrainContext& ctx);
+    // Stores the assignment, taking the context's mesh slots (reset by the
+    // caller) in depth-first order. More subtrees than slots are reported
+    // once (CVQTerrainContext::AssignMesh); the subtrees left over get no
+    // mesh and are not drawn.
     virtual void ValidateMeshContextIds(CVQTerrainContext& ctx);
     // Sets the mesh slot of the whole subtree.
     virtual void BroadcastMeshContextIds(int nId);
+    // Assembles the subtree's patches into their meshes. pMesh is the mesh
+    // of an ancestor that is a mesh root, or null above the mesh roots. A
+    // mesh root takes its slot's mesh: with dirty bit 6 set here it is
+    // Reset and rebuilt from every patch; otherwise only the vertices of
+    // patches whose bits 5 or 6 are set are rewritten in place
+    // (bUpdateOnly). Subtrees without a new bit are not entered, and those
+    // left without a mesh only lose their bits. Afterwards bits 5 and 6 are
+    // clear in the whole subtree. bMeshesRebuilt is carried down, not read.
     virtual void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
                                      bool bMeshesRebuilt);
     // Cached sums over the children; recomputed while bit 3 (triangles) or
-    // bit 2 (vertices) is set.
+    // bit 2 (vertices) is set. bLeftEdge / bTopEdge: whether the vertices
+    // on the subtree's low-x / high-y border are counted, so that a border
+    // two construction leaves share is counted once; the children get
+    //   2: (bLeftEdge, bTopEdge)   3: (false, bTopEdge)
+    //   0: (bLeftEdge, false)      1: (false, false)
+    // While bit 2 is clear the cached count is returned whatever the flags.
     virtual int CountTriangles();
     virtual int CountVertices(bool bLeftEdge, bool bTopEdge);
     // n plus the number of nodes of the subtree (this one included) of the type.
@@ -173,6 +228,14 @@ protected:
     // A patch links its construction root below itself without a child slot.
     friend class CVQTerrainPatch;
     virtual void SetParent(CVQTerrainQuadNode* pParent);
+    // Whether the node's XY square and the box [vMin, vMax] overlap, borders
+    // included (z is not looked at).
+    bool OverlapsXY(const CVQVector3& vMin, const CVQVector3& vMax) const;
+    // Whether the children hold -2, as below a mesh root (true without children).
+    bool ChildrenBelowMeshRoot() const;
+    // Child slot i (0..3) as a terrain node: only the terrain AddChild
+    // links children into this tree. Null for an empty slot.
+    CVQTerrainQuadNode* GetTerrainChild(int i) const { return static_cast<CVQTerrainQuadNode*>(GetChild(i)); }
 
     // The common part of the file record (see Load), read into this node
     // and checked against it; aTags receives the four child tags. Nothing

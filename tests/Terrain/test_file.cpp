@@ -436,9 +436,14 @@ TEST_F(TerrainFile, OldVersionLoadsWithMirroredColoursAndRecomputedRectangles)
     EXPECT_EQ(Child(root, 2)->GetColor(), 0x02CCBBAAu);
     EXPECT_EQ(Child(root, 3)->GetMaxX(), 116.0f);
     EXPECT_EQ(Child(root, 3)->GetGeneration(), 3);
+    // The old file's box is not trusted either: the load's update takes
+    // the heights from the recomputed tree.
     CVQVector3 lo, hi;
     v.GetLandscapeBounds(lo, hi);
-    EXPECT_EQ(lo.GetZ(), -3.0f);
+    EXPECT_FALSE(v.m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_BOUNDS));
+    EXPECT_EQ(lo.GetZ(), v.m_pQuadTree->GetMinZ());
+    EXPECT_EQ(hi.GetZ(), v.m_pQuadTree->GetMaxZ());
+    EXPECT_NE(lo.GetZ(), -3.0f);
     EXPECT_EQ(hi.GetX(), 116.0f);
     EXPECT_EQ(recorder.Count(), 0u);
 }
