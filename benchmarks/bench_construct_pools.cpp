@@ -83,7 +83,7 @@ void GiveBackNodes(const std::vector<Node*>& nodes)
 
 _sVQTerrainDegeneratedCellInfo SampleRecord()
 {
-    _sVQTerrainDegeneratedCellInfo r = VQTerrainFreshDegeneratedCellInfo();
+    _sVQTerrainDegeneratedCellInfo r{};
     r.fX = 12.5f;
     r.fY = 7.0f;
     r.fHeight = 300.0f;

@@ -43,10 +43,9 @@ void CVQTerrainContextVbuffer::SetCapacity(int nCapacity)
     m_nBufferCapacity = nCapacity;
     if (m_pVertiecs != nullptr && nCapacity <= m_nAllocated)
         return;
-    _sVQTerrainRawVertex* pGrown = new _sVQTerrainRawVertex[size_t(nCapacity)];
+    _sVQTerrainRawVertex* pGrown = new _sVQTerrainRawVertex[size_t(nCapacity)];  // fresh vertices
     if (m_nVertexCount > 0)
         std::memcpy(pGrown, m_pVertiecs, size_t(m_nVertexCount) * sizeof(_sVQTerrainRawVertex));
-    std::fill(pGrown + m_nVertexCount, pGrown + nCapacity, VQTerrainFreshRawVertex());
     delete[] m_pVertiecs;
     m_pVertiecs = pGrown;
     m_nAllocated = nCapacity;

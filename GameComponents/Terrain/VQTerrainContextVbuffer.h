@@ -32,9 +32,11 @@
 // buffers.
 //
 // The array is never shrunk: it holds at least max(capacity, count)
-// vertices. Misuse is reported through the assertion service and then
-// changes nothing; nothing is written outside the array. The buffer is not
-// copyable because it owns its array.
+// vertices. Misuse is reported through the assertion service and the call
+// goes on (a negative raster count gives keys that wrap, a capacity outside
+// 0 .. 65536 is clamped); only a new vertex without an array or beyond the
+// capacity is refused, since it would be written outside the array or past
+// the 16-bit indices. The buffer is not copyable because it owns its array.
 class VQ_API CVQTerrainContextVbuffer {
 public:
     // Tag and id -1, no array, count and capacity 0, raster counts -1.

@@ -15,9 +15,11 @@
 // holds at least max(capacity, count) indices. Lowering the capacity below
 // the count keeps every stored index and only refuses further additions.
 //
-// Misuse (no room, negative sizes, an index that does not fit 16 bits) is
-// reported through the assertion service and then changes nothing: nothing
-// is ever written outside the array.
+// Misuse is reported through the assertion service. A negative capacity is
+// taken as 0 and the call goes on; additions that would leave the array are
+// refused whole and change nothing: no room for them, a NULL block, and an
+// index that leaves 0..0xFFFF once raised (cut to 16 bits it would name a
+// vertex the block never meant, possibly past the vertex buffer).
 class VQ_API CVQTerrainIndexBuffer {
 public:
     // Tag and texture id -1, no array, count and capacity 0.

@@ -144,8 +144,6 @@ void CVQTerrainMesh::BeginTriangle()
 {
     VQ_ASSERT(m_bInBeginPatch);
     VQ_ASSERT(!m_bInBeginTriangle);
-    if (!m_bInBeginPatch)
-        return;  // no record and no index buffer to draw it with
     m_bInBeginTriangle = true;
     m_nTriangleVertex = 0;
 }
@@ -163,10 +161,11 @@ int CVQTerrainMesh::AddTriangleVertex(int dx, int dy, int rx, int ry, float fZ, 
 {
     VQ_ASSERT(m_nTriangleVertex <= 2);
     VQ_ASSERT(m_bInBeginTriangle);
-    if (!m_bInBeginTriangle || m_nTriangleVertex > 2)
-        return -1;
     const int nIndex = m_oVBuffer.AddVertex(dx, dy, rx, ry, fZ, position, normal, uv, nColor, nId);
     VQ_ASSERT(m_oVBuffer.GetVertexCount() <= m_nExpectedMaxVertex);
+    // A fourth corner joins no triangle: index buffers hold whole triangles.
+    if (m_nTriangleVertex < 0 || m_nTriangleVertex > 2)
+        return nIndex;
     m_aTriangleIndices[m_nTriangleVertex] = nIndex;
     ++m_nTriangleVertex;
     if (m_nTriangleVertex == 3)
@@ -341,6 +340,10 @@ void CVQTerrainMesh::CommitTriangle()
     for (int32_t nIndex : m_aTriangleIndices)
         if (nIndex < 0)
             return;
+    // A triangle outside any patch goes behind the last patch's indices;
+    // before the first patch there is no index buffer to take it.
+    if (m_pPresentIndexbuffer == nullptr)
+        return;
     VQ_ASSERT(m_pPresentIndexbuffer->GetIndexCount() + 3 <= m_pPresentIndexbuffer->GetCapacity());
     if (m_pPresentIndexbuffer->GetIndexCount() + 3 > m_pPresentIndexbuffer->GetCapacity())
         return;

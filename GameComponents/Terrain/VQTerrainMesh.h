@@ -58,12 +58,22 @@ struct _sVQTerrainRenderListEntry {
 // 65536) the most indices per index buffer. Both are normally the context's
 // class-wide limits, set right after construction.
 //
-// Misuse is reported through the assertion service and never leaves the
-// mesh inconsistent: a triangle is stored only when all three of its
-// vertices exist and it fits the present index buffer, so every stored
-// index names an existing vertex, each index buffer holds whole triangles,
-// and every record's ranges lie inside its buffers. A triangle that cannot
-// be stored is dropped after the report.
+// Misuse: every broken precondition is reported through the assertion
+// service, and the call then goes on as if it held (a triangle begun outside
+// a patch is stored behind the present buffer's indices, drawn by no record;
+// a patch begun while one is open closes that one first). It is refused only
+// where going on would leave a buffer, so that every stored index names an
+// existing vertex, each index buffer holds whole triangles, and every
+// record's ranges lie inside its buffers:
+//   - a triangle is stored only when all three of its vertices exist, there
+//     is a present index buffer and it has room for three more indices;
+//   - a corner beyond a triangle's third is added to the vertex buffer but
+//     to no triangle;
+//   - the vertex buffer takes no vertex beyond its capacity (AddVertex -1);
+//   - index buffers are not switched while a patch is open (its record
+//     would name a buffer that does not hold its indices);
+//   - index-buffer values outside 0 .. GetIndexBufferCount() - 1 and render
+//     list values of a patch without a record are neither set nor read.
 //
 // Ownership: the mesh owns its vertex buffer and its index buffers (created
 // with new, deleted by the mesh). Pointers handed out by the read-out stay
@@ -104,8 +114,8 @@ public:
     void EndTriangle();
     // 9. The next corner of the open triangle: finds or adds the vertex (see
     // CVQTerrainContextVbuffer::AddVertex) and returns its index; -1 when
-    // the vertex buffer is full or no triangle is open. The triangle's three
-    // indices are stored with its third vertex.
+    // the vertex buffer is full. The triangle's three indices are stored with
+    // its third vertex.
     int AddTriangleVertex(int dx, int dy, int rx, int ry, float fZ, const CVQVector3& position,
                           const CVQVector3& normal, const CVQVector2& uv, unsigned int nColor, int nId);
     // 10. Rewrites an existing vertex (no patch open); returns its index or

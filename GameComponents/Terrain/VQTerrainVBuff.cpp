@@ -6,6 +6,7 @@
 #include "GameComponents/Terrain/vqTerrainContext.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -42,8 +43,7 @@ bool IsSlotValid(const _sVQTerrainVBufSlot& slot)
 
 void AllocateSlot(_sVQTerrainVBufSlot& slot, int nVertices, int nIndices)
 {
-    slot.m_pVertices = new _sVQTerrainRawVertex[nVertices];
-    std::fill(slot.m_pVertices, slot.m_pVertices + nVertices, VQTerrainFreshRawVertex());
+    slot.m_pVertices = new _sVQTerrainRawVertex[nVertices];  // fresh vertices
     slot.m_pIndices = new uint16_t[nIndices]();
     slot.m_nVertexCapacity = nVertices;
     slot.m_nIndexCapacity = nIndices;
@@ -149,8 +149,9 @@ CVQTerrainVBuff::CVQTerrainVBuff()
 
 CVQTerrainVBuff::~CVQTerrainVBuff()
 {
-    if (m_bInitialized)
-        Cleanup();
+    // Not Cleanup: a buffer used without Init (reported, and gone on) may
+    // hold slots as well.
+    Reset();
 }
 
 void CVQTerrainVBuff::Reset()
@@ -212,6 +213,20 @@ void CVQTerrainVBuff::Cleanup()
 void CVQTerrainVBuff::Clear()
 {
     VQ_ASSERT(m_bInitialized);
+    DropData();
+}
+
+void CVQTerrainVBuff::ClearForBuild()
+{
+    // Begin... has reported a missing Init already.
+    if (m_bInitialized)
+        Clear();
+    else
+        DropData();
+}
+
+void CVQTerrainVBuff::DropData()
+{
     if (!m_bFixedSizeVB) {
         for (_sVQTerrainVBufSlot& slot : m_oVectorVBufSlots)
             FreeSlot(slot);
@@ -239,12 +254,9 @@ void CVQTerrainVBuff::BeginTriangles()
     VQ_ASSERT(!m_bInTriangleConstruct);
     VQ_ASSERT(!m_bInVertexbufferConstruct);
     VQ_ASSERT(!m_bInRead);
-    if (m_pTerrainContext == nullptr || !m_bInitialized || m_bFixedSizeVB || m_bInTriangleConstruct ||
-        m_bInVertexbufferConstruct || m_bInRead)
-        return;
     m_bInTriangleConstruct = true;
     m_bFinalized = false;
-    Clear();
+    ClearForBuild();
 }
 
 int CVQTerrainVBuff::GetOrCreateVertex(int x, int y, bool& bCreated)
@@ -280,8 +292,6 @@ unsigned int CVQTerrainVBuff::AddTriangle(int x0, int y0, const CVQVector3& p0, 
     if (ppVertices != nullptr)
         std::fill(ppVertices, ppVertices + kCorners, nullptr);
     VQ_ASSERT(m_bInTriangleConstruct);
-    if (!m_bInTriangleConstruct)
-        return 0;
 
     const int aX[kCorners] = {x0, x1, x2};
     const int aY[kCorners] = {y0, y1, y2};
@@ -332,19 +342,16 @@ void CVQTerrainVBuff::EndTriangles()
 {
     VQ_ASSERT(m_bInTriangleConstruct);
     VQ_ASSERT(!m_bFinalized);
-    if (!m_bInTriangleConstruct || m_bFinalized)
-        return;
 
     // Counted in 64 bits: the lists are as long as the caller made them.
     const int64_t nVBSize = int64_t(m_aVertices.size());
     const int64_t nIBSize = int64_t(kCorners) * int64_t(m_aTriangles.size());
     VQ_ASSERT(nVBSize <= VQ_TERRAIN_VB_MAX_VERTICES);
     VQ_ASSERT(nIBSize <= VQ_TERRAIN_VB_MAX_INDICES);
-    if (nVBSize <= VQ_TERRAIN_VB_MAX_VERTICES && nIBSize <= VQ_TERRAIN_VB_MAX_INDICES)
-        PackTriangles(int(nVBSize), int(nIBSize));
+    PackTriangles(nVBSize, nIBSize);
 
     // The build ends even when nothing could be written, so that the caller
-    // can read the (empty) result and start again.
+    // can read the result and start again.
     m_oVertexLookup.clear();
     m_aVertices.clear();
     m_aTriangles.clear();
@@ -353,37 +360,43 @@ void CVQTerrainVBuff::EndTriangles()
     m_bFinalized = true;
 }
 
-void CVQTerrainVBuff::PackTriangles(int nVBSize, int nIBSize)
+void CVQTerrainVBuff::PackTriangles(int64_t nVBSize, int64_t nIBSize)
 {
-    if (m_oVectorVBufSlots.empty()) {
+    _sVQTerrainVBufSlot* pSlot = nullptr;
+    if (nVBSize <= VQ_TERRAIN_VB_MAX_VERTICES && nIBSize <= VQ_TERRAIN_VB_MAX_INDICES) {
+        // Placed like a block of Add. After BeginTriangles there is no slot
+        // and the result gets one of exactly its size.
+        if (m_oVectorVBufSlots.empty())
+            m_oVectorVBufSlots.emplace_back();
+        pSlot = GetFreeSlot(int(nVBSize), int(nIBSize));
+    } else if (!m_bFixedSizeVB && nVBSize <= INT32_MAX && nIBSize <= INT32_MAX) {
+        // Beyond the limits no slot of the limits takes it: a slot of its
+        // own, of exactly its size. A fixed-size buffer's slots cannot grow.
         m_oVectorVBufSlots.emplace_back();
-        if (m_bFixedSizeVB)
-            AllocateSlot(m_oVectorVBufSlots.back(), VQ_TERRAIN_VB_MAX_VERTICES, VQ_TERRAIN_VB_MAX_INDICES);
-        else
-            AllocateSlot(m_oVectorVBufSlots.back(), nVBSize, nIBSize);
+        pSlot = &m_oVectorVBufSlots.back();
+        AllocateSlot(*pSlot, int(nVBSize), int(nIBSize));
     }
-    _sVQTerrainVBufSlot* pSlot = GetFreeSlot(nVBSize, nIBSize);
     if (pSlot == nullptr)
         return;
     VQ_ASSERT(pSlot->m_nVertexCount == 0);
     VQ_ASSERT(pSlot->m_nIndexCount == 0);
     VQ_ASSERT(m_oVectorVBufSlots.size() == 1);
-    if (pSlot->m_nVertexCount != 0 || pSlot->m_nIndexCount != 0 || m_oVectorVBufSlots.size() != 1)
-        return;
 
-    // GetFreeSlot chose a slot with room for nVBSize and nIBSize behind its
-    // (empty) data. Ids are list positions below nVBSize <= 65536, so each
-    // fits an unsigned 16-bit index.
-    for (int i = 0; i < nVBSize; ++i)
-        pSlot->m_pVertices[i] = ToRawVertex(m_aVertices[size_t(i)]);
-    uint16_t* pIndex = pSlot->m_pIndices;
+    // Behind the slot's data (none, unless the build kept an older result),
+    // ids rebased by it like Add's indices. Within the limits base + id <
+    // 65536; beyond them base is 0 and 65536 <= nVBSize, so the low 16 bits
+    // of an id still name a vertex of the slot, though not the one meant.
+    const int nBase = pSlot->m_nVertexCount;
+    for (int i = 0; i < int(nVBSize); ++i)
+        pSlot->m_pVertices[nBase + i] = ToRawVertex(m_aVertices[size_t(i)]);
+    uint16_t* pIndex = pSlot->m_pIndices + pSlot->m_nIndexCount;
     for (const _sTriangle& triangle : m_aTriangles)
         for (int k = 0; k < kCorners; ++k)
-            *pIndex++ = uint16_t(triangle.aVertexId[k]);
-    pSlot->m_nVertexCount = nVBSize;
-    pSlot->m_nIndexCount = nIBSize;
-    m_nVertexCount += nVBSize;
-    m_nIndexCount += nIBSize;
+            *pIndex++ = uint16_t(uint32_t(triangle.aVertexId[k]) + uint32_t(nBase));
+    pSlot->m_nVertexCount += int(nVBSize);
+    pSlot->m_nIndexCount += int(nIBSize);
+    m_nVertexCount += int(nVBSize);
+    m_nIndexCount += int(nIBSize);
 }
 
 void CVQTerrainVBuff::BeginAddVertexBuffer()
@@ -393,18 +406,14 @@ void CVQTerrainVBuff::BeginAddVertexBuffer()
     VQ_ASSERT(!m_bInTriangleConstruct);
     VQ_ASSERT(!m_bInVertexbufferConstruct);
     VQ_ASSERT(!m_bInRead);
-    if (!m_bInitialized || !m_bFixedSizeVB || m_bInTriangleConstruct || m_bInVertexbufferConstruct || m_bInRead)
-        return;
     m_bInVertexbufferConstruct = true;
     m_bFinalized = false;
-    Clear();
+    ClearForBuild();
 }
 
 bool CVQTerrainVBuff::Add(_sVQTerrainRawVertex* pVertices, int nVertices, short const* pIndices, int nIndices)
 {
     VQ_ASSERT(m_bInVertexbufferConstruct);
-    if (!m_bInVertexbufferConstruct)
-        return false;
     // short and unsigned short may alias: the indices are read as the 16-bit
     // patterns they are.
     return AddBlock(pVertices, nVertices, reinterpret_cast<const uint16_t*>(pIndices), nIndices);
@@ -447,8 +456,6 @@ bool CVQTerrainVBuff::AddBlock(const _sVQTerrainRawVertex* pVertices, int nVerti
 bool CVQTerrainVBuff::Add(CVQTerrainVBuff& other)
 {
     VQ_ASSERT(m_bInVertexbufferConstruct);
-    if (!m_bInVertexbufferConstruct)
-        return false;
     // Counted first: adding a buffer to itself must not go on into the slots
     // it appends. Each record is copied before its block is added, and a
     // slot's arrays never move, so a slot may receive its own data.
@@ -473,8 +480,6 @@ void CVQTerrainVBuff::EndAddVertexBuffer()
 {
     VQ_ASSERT(!m_bFinalized);
     VQ_ASSERT(m_bInVertexbufferConstruct);
-    if (m_bFinalized || !m_bInVertexbufferConstruct)
-        return;
     m_bFinalized = true;
     m_bInVertexbufferConstruct = false;
 }
@@ -487,8 +492,6 @@ bool CVQTerrainVBuff::BeginRead(int& /*nUnused*/, int& nMaxVertices, int& nMaxIn
     VQ_ASSERT(!m_bInTriangleConstruct);
     VQ_ASSERT(!m_bInVertexbufferConstruct);
     VQ_ASSERT(!m_bInRead);
-    if (!m_bFinalized || m_bInTriangleConstruct || m_bInVertexbufferConstruct || m_bInRead)
-        return false;
 
     m_bInRead = true;
     m_nPresentReadSlot = 0;
@@ -512,8 +515,6 @@ bool CVQTerrainVBuff::NextPass(int& nVertices, int& nIndices)
 {
     nVertices = nIndices = 0;
     VQ_ASSERT(m_bInRead);
-    if (!m_bInRead)
-        return false;
     const int nEnd = std::min(int(m_nReadSlotCount), GetSlotCount());
     for (int n = m_nPresentReadSlot + 1; n < nEnd; ++n) {
         _sVQTerrainVBufSlot& slot = m_oVectorVBufSlots[size_t(n)];
@@ -537,7 +538,7 @@ void CVQTerrainVBuff::GetVertices(_sVQTerrainRawVertex* pDest) const
     VQ_ASSERT(m_pPresentSlot != NULL);
     VQ_ASSERT(pDest != NULL);
     // The present slot is re-checked: its record is open to the caller.
-    if (!m_bInRead || m_pPresentSlot == nullptr || pDest == nullptr || !IsSlotValid(*m_pPresentSlot))
+    if (m_pPresentSlot == nullptr || pDest == nullptr || !IsSlotValid(*m_pPresentSlot))
         return;
     std::copy(m_pPresentSlot->m_pVertices, m_pPresentSlot->m_pVertices + m_pPresentSlot->m_nVertexCount, pDest);
 }
@@ -547,7 +548,7 @@ void CVQTerrainVBuff::GetIndices(unsigned short* pDest, int nOffset)
     VQ_ASSERT(m_bInRead);
     VQ_ASSERT(m_pPresentSlot != NULL);
     VQ_ASSERT(pDest != NULL);
-    if (!m_bInRead || m_pPresentSlot == nullptr || pDest == nullptr || !IsSlotValid(*m_pPresentSlot))
+    if (m_pPresentSlot == nullptr || pDest == nullptr || !IsSlotValid(*m_pPresentSlot))
         return;
     const uint16_t* pSource = m_pPresentSlot->m_pIndices;
     const int nCount = m_pPresentSlot->m_nIndexCount;
@@ -564,7 +565,7 @@ const _sVQTerrainRawVertex* CVQTerrainVBuff::GetVertexBase() const
 {
     VQ_ASSERT(m_bInRead);
     VQ_ASSERT(m_pPresentSlot != NULL);
-    if (!m_bInRead || m_pPresentSlot == nullptr)
+    if (m_pPresentSlot == nullptr)
         return nullptr;
     return m_pPresentSlot->m_pVertices;
 }
@@ -573,7 +574,7 @@ const unsigned short* CVQTerrainVBuff::GetIndicesBase() const
 {
     VQ_ASSERT(m_bInRead);
     VQ_ASSERT(m_pPresentSlot != NULL);
-    if (!m_bInRead || m_pPresentSlot == nullptr)
+    if (m_pPresentSlot == nullptr)
         return nullptr;
     return m_pPresentSlot->m_pIndices;
 }
@@ -581,8 +582,6 @@ const unsigned short* CVQTerrainVBuff::GetIndicesBase() const
 void CVQTerrainVBuff::EndRead()
 {
     VQ_ASSERT(m_bInRead);
-    if (!m_bInRead)
-        return;
     m_pPresentSlot = nullptr;
     m_nPresentReadSlot = -1;
     m_nReadSlotCount = -1;
@@ -621,17 +620,16 @@ _sVQTerrainVBufSlot* CVQTerrainVBuff::GetFreeSlot(int nVertices, int nIndices)
 {
     const int nCountTo = GetSlotCount();
     VQ_ASSERT(nCountTo > 0);
-    if (!CheckBlockCounts(nVertices, nIndices) || nCountTo <= 0)
+    if (!CheckBlockCounts(nVertices, nIndices))
         return nullptr;
 
+    // Without any slot, the new one below.
     _sVQTerrainVBufSlot* pSlot = nullptr;
-    if (HasRoom(m_oVectorVBufSlots.back(), nVertices, nIndices)) {
+    if (nCountTo > 0 && HasRoom(m_oVectorVBufSlots.back(), nVertices, nIndices))
         pSlot = &m_oVectorVBufSlots.back();
-    } else {
-        for (int i = 0; i + 1 < nCountTo && pSlot == nullptr; ++i)
-            if (HasRoom(m_oVectorVBufSlots[size_t(i)], nVertices, nIndices))
-                pSlot = &m_oVectorVBufSlots[size_t(i)];
-    }
+    for (int i = 0; i + 1 < nCountTo && pSlot == nullptr; ++i)
+        if (HasRoom(m_oVectorVBufSlots[size_t(i)], nVertices, nIndices))
+            pSlot = &m_oVectorVBufSlots[size_t(i)];
     if (pSlot == nullptr) {
         m_oVectorVBufSlots.emplace_back();
         pSlot = &m_oVectorVBufSlots.back();

@@ -78,13 +78,22 @@ struct _sVQTerrainVBufSlot {
 // vertices and for indices. A slot's size in bytes is 24 when it is not
 // valid, else 24 + 36 * vertex capacity + 2 * index capacity.
 //
-// Preconditions: each broken one is reported through the host assertion with
-// its text (for example "m_bInTriangleConstruct"). Init, Cleanup and Clear
-// then go on, since they only reset; every other operation returns without
-// changing the buffer (false, 0 or NULL where it returns something). So a
-// call out of order never half-rebuilds finished data, and bad counts or
-// pointers (negative counts, NULL arrays, a block larger than a slot, an
-// index naming no vertex of its block) are refused whole.
+// Preconditions: every broken one is reported through the host assertion
+// with its text (for example "m_bInTriangleConstruct"), all of them, and the
+// operation then goes on as if they held: a call out of order still starts,
+// adds, packs, reads or ends what it names, so that a caller who ignores the
+// report gets the data it asked for. An operation refuses (returns without a
+// change: false, 0 or NULL where it returns something) only where going on
+// would read or write outside a buffer:
+//   - Add and GetFreeSlot: a negative count, a block larger than a slot, a
+//     NULL array with a count, an index naming no vertex of its block (once
+//     rebased it would name one outside its slot's data);
+//   - AddTriangle without a context: there is no row length to key by;
+//   - GetVertices, GetIndices, GetVertexBase, GetIndicesBase without a
+//     present slot, and the copies to a NULL destination or from a slot
+//     whose counts the caller broke;
+//   - EndTriangles beyond the limits in a fixed-size buffer (see there);
+//   - GetSlot outside 0 .. GetSlotCount() - 1.
 //
 // Working vertices from AddTriangle live until EndTriangles; slot records
 // and read arrays until the next Begin..., Init or Cleanup (appending slots
@@ -94,7 +103,7 @@ struct _sVQTerrainVBufSlot {
 class VQ_API CVQTerrainVBuff {
 public:
     CVQTerrainVBuff();
-    // Calls Cleanup when initialised.
+    // Frees every slot.
     virtual ~CVQTerrainVBuff();
 
     CVQTerrainVBuff(const CVQTerrainVBuff&) = delete;
@@ -132,8 +141,14 @@ public:
     // Packs the working vertices (in creation order) and the triangles into
     // the one slot and finishes the build. Colour channel ck (0..1) becomes
     // byte trunc(ck * 255) & 0xFF, c0 in the top byte: (1, .5, 0, 1) ->
-    // 0xFF7F00FF. More than 65536 vertices or 65535 indices is reported and
-    // leaves the result empty; the build ends either way.
+    // 0xFF7F00FF. The slot is chosen like a block's of Add, and the result
+    // goes behind its data (there is none after BeginTriangles; a slot that
+    // is not empty or not the only one is reported). More than 65536
+    // vertices or 65535 indices is reported (each limit on its own) and still
+    // packed, into a new slot of exactly the result's size, each index the
+    // low 16 bits of its vertex's id: it names a vertex of the slot, though
+    // not always the one meant. A fixed-size buffer's slots cannot grow: it
+    // refuses such a result and keeps no part of it. The build ends either way.
     virtual void EndTriangles();
 
     // Starts a fixed-size build: every slot keeps its arrays, counts go to 0.
@@ -157,8 +172,9 @@ public:
     // largest counts over the valid slots, nVertices and nIndices slot 0's
     // counts; the first argument is not touched. Returns false (all four
     // outputs 0) when there is no slot or slot 0 is not valid; the read is
-    // under way all the same and ends with EndRead. Requires m_bFinalized and
-    // no build and no read.
+    // under way all the same, as it is after a broken precondition, and ends
+    // with EndRead. Requires m_bFinalized and no build and no read (a read
+    // under way starts over).
     virtual bool BeginRead(int& nUnused, int& nMaxVertices, int& nMaxIndices, int& nVertices, int& nIndices);
     // Moves to the next valid slot and gives its counts; false (counts 0) and
     // no present slot after the last one.
@@ -188,8 +204,9 @@ public:
     // upward where it fits, else a new slot. "Fits" compares with the two
     // limits and, once a slot has arrays, with its capacities. A chosen slot
     // without arrays is allocated: for the full limits in fixed-size mode,
-    // else for exactly the block. Requires "nCountTo > 0" slots and the counts
-    // of a block that Add accepts; NULL when refused.
+    // else for exactly the block. Requires "nCountTo > 0" slots (without one
+    // the new slot is the first) and the counts of a block that Add accepts;
+    // NULL when refused.
     virtual _sVQTerrainVBufSlot* GetFreeSlot(int nVertices, int nIndices);
     virtual int GetSlotCount();
     // Slot nIndex, 0 .. GetSlotCount() - 1; NULL (reported) outside.
@@ -199,6 +216,7 @@ public:
 protected:
     // Drops the data: triangle mode frees every slot, fixed-size mode keeps
     // slots and arrays with counts 0. Empties the triangle-mode lists.
+    // Requires m_bInitialized.
     virtual void Clear();
 
 private:
@@ -213,12 +231,16 @@ private:
     void Reset();
     // Init's common part: reset, then one fresh slot.
     void Restart(CVQTerrainContext* pContext, bool bFixedSize);
+    // Clear's work, without its precondition.
+    void DropData();
+    // The Begin... operations' Clear: an uninitialised buffer (already
+    // reported) is dropped without a second report.
+    void ClearForBuild();
     // Checks a block as Add receives it and copies it into the slot
     // GetFreeSlot chooses, indices rebased.
     bool AddBlock(const _sVQTerrainRawVertex* pVertices, int nVertices, const uint16_t* pIndices, int nIndices);
-    // EndTriangles' writing step for nVBSize vertices and nIBSize indices,
-    // both within the limits.
-    void PackTriangles(int nVBSize, int nIBSize);
+    // EndTriangles' writing step for nVBSize vertices and nIBSize indices.
+    void PackTriangles(int64_t nVBSize, int64_t nIBSize);
 
     bool m_bInitialized;
     bool m_bFinalized;

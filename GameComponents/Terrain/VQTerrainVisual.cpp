@@ -10,6 +10,7 @@
 #include "GameComponents/Terrain/VQTerrainMesh.h"
 #include "GameComponents/Terrain/VQTerrainRes.h"
 #include "GameComponents/Terrain/VQTerrainTextureRes.h"
+#include "GameComponents/Terrain/VQTerrainVBuff.h"
 #include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainQuadnode.h"
 #include "GameFramework/ObjectManagement/VQObjectHandle.h"
@@ -36,6 +37,10 @@ const int CVQTerrainVisual::sm_nMinPatches;
 const int CVQTerrainVisual::sm_nMaxPatchesPerAxis;
 const int CVQTerrainVisual::sm_nMaxPatches;
 const int CVQTerrainVisual::sm_nMaxCellsPerPatch;
+
+static_assert((CVQTerrainVisual::sm_nMaxCellsPerPatch + 1) * (CVQTerrainVisual::sm_nMaxCellsPerPatch + 1) <=
+                  VQ_TERRAIN_VB_MAX_VERTICES,
+              "a full patch fits one vertex buffer of 16-bit indices");
 
 namespace {
 
@@ -261,6 +266,11 @@ bool CVQTerrainVisual::CanBuild() const
     if (cx < 1 || cy < 1 || cx > sm_nMaxCellsPerPatch || cy > sm_nMaxCellsPerPatch ||
         !CVQTerrainContext::CheckPowerOf2(cx) || !CVQTerrainContext::CheckPowerOf2(cy))
         return false;
+    // A full patch must fit one vertex buffer and one index buffer of a mesh
+    // as the context will size them.
+    const int nVertexLimit = std::min(CVQTerrainContext::GetMaxVerticesPerBuffer(), VQ_TERRAIN_VB_MAX_VERTICES);
+    if ((cx + 1) * (cy + 1) > nVertexLimit || 6 * cx * cy > CVQTerrainContext::GetMaxIndicesPerBuffer())
+        return false;
     const float fCellX = m_oContext.GetCellWidthX();
     const float fCellY = m_oContext.GetCellWidthY();
     if (!(fCellX > 0.0f) || !(fCellY > 0.0f))  // NaN fails too
@@ -400,6 +410,7 @@ void CVQTerrainVisual::FreeTree()
     m_pQuadNodes = nullptr;
     m_pQuadTree = nullptr;
     m_nBuiltPatchesX = m_nBuiltPatchesY = m_nQuadNodeCount = 0;
+    m_oContext.ResetMeshes();  // the slots named subtrees of the freed tree
 }
 
 void CVQTerrainVisual::Cleanup()

@@ -67,6 +67,11 @@ struct _sVQTerrainResultTriangle;
 //   - cells per patch along X and Y each a power of two in
 //     [1, sm_nMaxCellsPerPatch]: a construction tree halves a patch down to
 //     single cells;
+//   - a fully subdivided patch of cx x cy cells, (cx + 1)(cy + 1) vertices
+//     and 6 cx cy indices, within the context's class-wide limits per buffer
+//     of the moment (GetMaxVerticesPerBuffer, and never above the 65536 that
+//     16-bit indices reach; GetMaxIndicesPerBuffer): a patch is drawn from
+//     one vertex buffer and one index buffer of a mesh;
 //   - cell widths finite and > 0, height unit, bias and offsets finite, and
 //     the far corner of the landscape square finite: every world-to-grid
 //     mapping divides by a patch size.
@@ -98,7 +103,17 @@ public:
     static const int sm_nMinPatches = 2;
     static const int sm_nMaxPatchesPerAxis = 4096;
     static const int sm_nMaxPatches = 65536;
-    static const int sm_nMaxCellsPerPatch = 1024;
+    // Most cells along a patch side, so that every patch fits the 16-bit
+    // meshes with the class-wide defaults of 65536 vertices and 65536
+    // indices per buffer. A fully subdivided patch of C x C cells is the
+    // most a patch asks for: (C + 1)^2 vertices and 2 C^2 triangles (the fan
+    // of a coarse leaf w >= 2 cells wide has 4w + 1 vertices and 4w
+    // triangles at most, no more than its w x w cells would have). So
+    //     (C + 1)^2 <= 65536   ->  C <= 255
+    //     3 * 2 C^2 <= 65536   ->  C <= 104
+    // and the largest power of two within both is 64 (4225 vertices and
+    // 24576 indices; 128 would need 98304 indices).
+    static const int sm_nMaxCellsPerPatch = 64;
 
     CVQTerrainVisual();
     // Frees the patches and the tree and releases the texture names.

@@ -18,7 +18,7 @@
 // Construction and the simple accessors
 
 CVQTerrainConstructQuadNode::CVQTerrainConstructQuadNode()
-    : m_sCenterVertex(VQTerrainFreshDegeneratedCellInfo()), m_aDegenerationInfo(nullptr)
+    : m_aDegenerationInfo(nullptr)
 {
     for (int k = 0; k < 4; ++k)
         m_fCornerTexU[k] = m_fCornerTexV[k] = 0.0f;
@@ -782,7 +782,7 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
         };
         // Each record is read before it is kept, so a count that the file
         // does not back ends at the file's end, not in a large allocation.
-        _sVQTerrainDegeneratedCellInfo centre = VQTerrainFreshDegeneratedCellInfo();
+        _sVQTerrainDegeneratedCellInfo centre{};
         ReadDegeneratedCellInfo(file, centre);
         if (!file.IsGood())
             return fail(vqTerr_Err_MissingNode);
@@ -790,7 +790,7 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
             return fail(vqTerr_Err_NodeTypeMismatch);
         m_sCenterVertex = centre;
         for (int32_t i = 0; i < nRingSize; ++i) {
-            _sVQTerrainDegeneratedCellInfo info = VQTerrainFreshDegeneratedCellInfo();
+            _sVQTerrainDegeneratedCellInfo info{};
             ReadDegeneratedCellInfo(file, info);
             if (!file.IsGood())
                 return fail(vqTerr_Err_MissingNode);
@@ -1367,7 +1367,7 @@ void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationFi
     // only its grid bookkeeping from the vertex record.
     auto appendCorner = [&](int k) {
         const _svqVertexInformationField& v = vertexAt(CornerX(rect, k), CornerY(rect, k));
-        _sVQTerrainDegeneratedCellInfo rec = VQTerrainFreshDegeneratedCellInfo();
+        _sVQTerrainDegeneratedCellInfo rec{};
         rec.fX = (k & 1) ? GetMaxX() : GetMinX();
         rec.fY = (k & 2) ? GetMaxY() : GetMinY();
         rec.fHeight = m_fCornerHeight[k];
@@ -1387,7 +1387,7 @@ void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationFi
             const _svqVertexInformationField& v = vertexAt(x, y);
             if (!v.bOnCoarseEdge)
                 return;
-            _sVQTerrainDegeneratedCellInfo rec = VQTerrainFreshDegeneratedCellInfo();
+            _sVQTerrainDegeneratedCellInfo rec{};
             rec.fX = v.fX;
             rec.fY = v.fY;
             rec.fHeight = static_cast<float>(v.dHeight);
@@ -1759,7 +1759,7 @@ void CVQTerrainConstructQuadNode::FreeDegenNSlot(int s) { UnmarkSlot(m_unDegenNU
 void CVQTerrainConstructQuadNode::IncreaseDegenNPoolSize(int n)
 {
     GrowPool(m_pDegenNodePool, m_unDegenNUsageField, m_nDegenNPoolSize, n,
-             [] { return new _sVQTerrainDegeneratedCellInfo(VQTerrainFreshDegeneratedCellInfo()); }, g_oDegenNBook);
+             [] { return new _sVQTerrainDegeneratedCellInfo(); }, g_oDegenNBook);
 }
 
 CVQTerrainConstructQuadNode* CVQTerrainConstructQuadNode::NewNode()
@@ -1862,7 +1862,6 @@ _sVQTerrainDegeneratedCellInfo* CVQTerrainConstructQuadNode::NewDegenInfoNode(_s
     }
     ReserveDegenNSlot(s);
     _sVQTerrainDegeneratedCellInfo* pRecord = m_pDegenNodePool[s];
-    *pRecord = VQTerrainFreshDegeneratedCellInfo();
     *pRecord = source;
     m_oMapDegenNInstances[pRecord] = s;
     return pRecord;

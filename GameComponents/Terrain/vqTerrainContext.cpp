@@ -374,6 +374,9 @@ void CVQTerrainContext::Compute()
     m_fDisplacementAmountX = sm_fDisplacementMultiplicator * m_fCellWidthX;
     m_fDisplacementAmountY = sm_fDisplacementMultiplicator * m_fCellWidthY;
     m_bComputed = true;
+    // A grid set up anew: the slots covered subtrees of the tree built for
+    // the old one, and their meshes keyed vertices by its row length.
+    ResetMeshes();
 }
 
 void CVQTerrainContext::SetMaxVerticesPerBuffer(int n)
@@ -584,17 +587,18 @@ int CVQTerrainContext::GetMesh(CVQTerrainQuadNode* pNode)
         m_unUsedMeshes |= Bit(n);
         _sVQTerrainMeshSlot& oSlot = m_aMeshSlots[n];
         if (oSlot.pMesh == nullptr) {
-            // A vertex is keyed by its place on a raster of the whole
-            // terrain in half-cell units, so that patches sharing an edge
-            // find each other's vertices (saturated: a corrupt grid size
-            // must not wrap around).
             oSlot.pMesh = new CVQTerrainMesh();
             oSlot.pMesh->SetVertexCapacity(GetMaxVerticesPerBuffer());
             oSlot.pMesh->SetIndexCapacity(GetMaxIndicesPerBuffer());
             oSlot.pMesh->SetVertexBufferId(n);
-            oSlot.pMesh->SetRasterCount(SaturateToInt32(int64_t(2) * m_nCellsPerPatchX * m_nPatchesX),
-                                        SaturateToInt32(int64_t(2) * m_nCellsPerPatchY * m_nPatchesY));
         }
+        // A vertex is keyed by its place on a raster of the whole terrain in
+        // half-cell units, so that patches sharing an edge find each other's
+        // vertices. Set on every take, not only on creation: a free slot's
+        // mesh is empty, and the grid may have changed since its last use
+        // (saturated: a corrupt grid size must not wrap around).
+        oSlot.pMesh->SetRasterCount(SaturateToInt32(int64_t(2) * m_nCellsPerPatchX * m_nPatchesX),
+                                    SaturateToInt32(int64_t(2) * m_nCellsPerPatchY * m_nPatchesY));
         oSlot.pNode = pNode;
         oSlot.nTag = -1;
         return n;

@@ -183,7 +183,10 @@ public:
     float ConvertHeightRelative(float fDelta) const;
 
     // Derives vertex counts, cell generation and displacement amounts from
-    // the stored parameters and marks the context computed. Only the X count
+    // the stored parameters and marks the context computed. The grid is then
+    // a new one: every mesh slot is released (ResetMeshes), so that no slot
+    // names a node of the tree built for the old grid and no mesh keeps
+    // vertices keyed by its row length. Only the X count
     // of cells per patch enters the generation: 8 cells per patch and 4 x 3
     // patches give 33 x 25 vertices and generation 3 + 2 + 1 = 6. Vertex
     // counts saturate at the int range instead of wrapping, so a corrupt
@@ -292,9 +295,10 @@ public:
     // Takes the lowest free slot for the subtree of pNode (not owned) and
     // returns its number; -1 after reporting "false" when all 32 are taken.
     // A slot's mesh is created on its first use, with the class-wide vertex
-    // and index limits, the slot number as vertex-buffer id and a raster of
-    // the whole terrain in half-cell units (2 x cells per patch x patches,
-    // per axis); later uses of the slot reuse that mesh.
+    // and index limits and the slot number as vertex-buffer id; later uses
+    // of the slot reuse that mesh. Every take gives the mesh the raster of
+    // the present grid, the whole terrain in half-cell units (2 x cells per
+    // patch x patches, per axis).
     int GetMesh(CVQTerrainQuadNode* pNode);
     // Releases slot nContextId: its mesh is Reset (and kept for the next
     // GetMesh), its node becomes null. Reports "nContextId >= 0" /

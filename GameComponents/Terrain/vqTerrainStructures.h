@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 // Every enumeration has a fixed int type: values read from files or passed by
 // a host may lie outside the named ones and must still be representable.
@@ -191,59 +192,38 @@ struct _svqVertexInformationField {
 #define VQ_TERRAIN_PASS3_DESCEND 0x10000u
 
 // One vertex of a degenerated (crack-free fan) cell: 13 words, 52 bytes.
+// A record made with T{} (or by a vector's sizing) is the fresh vertex:
+// everything 0 but both colours, which are white, and the grid place, which
+// is none (-1).
 struct _sVQTerrainDegeneratedCellInfo {
-    float fX;            // world x
-    float fY;            // world y
-    float fHeight;       // raw height units
-    float fNormalX;
-    float fNormalY;
-    float fNormalZ;
-    float fTexU;
-    float fTexV;
-    uint32_t nColor;      // computed vertex colour
-    uint32_t nUserColor;  // word 9: user colour
-    int32_t nGridX;
-    int32_t nGridY;
-    int32_t nBorderFlags;
+    float fX = 0.0f;            // world x
+    float fY = 0.0f;            // world y
+    float fHeight = 0.0f;       // raw height units
+    float fNormalX = 0.0f;
+    float fNormalY = 0.0f;
+    float fNormalZ = 0.0f;
+    float fTexU = 0.0f;
+    float fTexV = 0.0f;
+    uint32_t nColor = 0xFFFFFFFFu;      // computed vertex colour
+    uint32_t nUserColor = 0xFFFFFFFFu;  // word 9: user colour
+    int32_t nGridX = -1;
+    int32_t nGridY = -1;
+    int32_t nBorderFlags = 0;
 };
 
-// The fresh degenerated-cell vertex.
-inline _sVQTerrainDegeneratedCellInfo VQTerrainFreshDegeneratedCellInfo()
-{
-    _sVQTerrainDegeneratedCellInfo info;
-    info.fX = info.fY = info.fHeight = 0.0f;
-    info.fNormalX = info.fNormalY = info.fNormalZ = 0.0f;
-    info.fTexU = info.fTexV = 0.0f;
-    info.nColor = 0xFFFFFFFFu;
-    info.nUserColor = 0xFFFFFFFFu;
-    info.nGridX = info.nGridY = -1;
-    info.nBorderFlags = 0;
-    return info;
-}
-
-// The vertex as it goes to rendering: 36 bytes.
+// The vertex as it goes to rendering: 36 bytes. Fresh (T{}, or an array of
+// them): everything 0 but the colour, which is white.
 struct _sVQTerrainRawVertex {
-    float fX;
-    float fY;
-    float fZ;       // world height
-    float fNormalX;
-    float fNormalY;
-    float fNormalZ;
-    uint32_t nColor;  // four 8-bit channels, channel k in bits 8k..8k+7
-    float fU;
-    float fV;
+    float fX = 0.0f;
+    float fY = 0.0f;
+    float fZ = 0.0f;       // world height
+    float fNormalX = 0.0f;
+    float fNormalY = 0.0f;
+    float fNormalZ = 0.0f;
+    uint32_t nColor = 0xFFFFFFFFu;  // four 8-bit channels, channel k in bits 8k..8k+7
+    float fU = 0.0f;
+    float fV = 0.0f;
 };
-
-// The fresh raw vertex: everything 0 but the colour, which is white.
-inline _sVQTerrainRawVertex VQTerrainFreshRawVertex()
-{
-    _sVQTerrainRawVertex v;
-    v.fX = v.fY = v.fZ = 0.0f;
-    v.fNormalX = v.fNormalY = v.fNormalZ = 0.0f;
-    v.nColor = 0xFFFFFFFFu;
-    v.fU = v.fV = 0.0f;
-    return v;
-}
 
 // A triangle returned by the geometric queries: world x, world y, converted height.
 struct _sVQTerrainGeomTriangle {
@@ -259,6 +239,12 @@ struct _svqVertexColorInfo {
 
 static_assert(sizeof(_svqCellRect) == 16, "cell rectangle is four 32-bit integers");
 static_assert(sizeof(_svqTexRect) == 16, "texture rectangle is four floats");
+// Both records keep a fixed layout and are copied as bytes (vertex arrays
+// grow by memcpy): their initial values must not change that.
+static_assert(std::is_standard_layout<_sVQTerrainDegeneratedCellInfo>::value, "degenerated-cell vertex is plain");
+static_assert(std::is_trivially_copyable<_sVQTerrainDegeneratedCellInfo>::value, "degenerated-cell vertex is plain");
+static_assert(std::is_standard_layout<_sVQTerrainRawVertex>::value, "raw vertex is plain");
+static_assert(std::is_trivially_copyable<_sVQTerrainRawVertex>::value, "raw vertex is plain");
 static_assert(sizeof(_sVQTerrainDegeneratedCellInfo) == 52, "degenerated-cell vertex is 52 bytes");
 static_assert(offsetof(_sVQTerrainDegeneratedCellInfo, nUserColor) == 36, "user colour is word 9");
 static_assert(sizeof(_sVQTerrainRawVertex) == 36, "raw vertex is 36 bytes");

@@ -147,20 +147,6 @@ TEST(LoadGuard, NestedSectionsShareTheirParentsRange)
     });
 }
 
-// The terrain's own pattern: InitData, Load and Init each open a full-weight
-// section, Init advances once per patch row.
-TEST(LoadGuard, TerrainLoadReachesOneRowByRow)
-{
-    const int rows = 3;
-    std::vector<Step> steps = {{'B', 1.0, 0.0, 1}, {'B', 1.0, 0.0, 2}, {'B', 1.0, 0.0, 3}};
-    for (int r = 1; r <= rows; ++r)
-        steps.push_back({'A', 1.0 / rows, static_cast<double>(r) / rows, 3});
-    steps.push_back({'E', 0, 1.0, 2});
-    steps.push_back({'E', 0, 1.0, 1});
-    steps.push_back({'E', 0, 1.0, 0});
-    RunSteps(steps);
-}
-
 TEST(LoadGuard, UnbalancedEndIsReportedAndIgnored)
 {
     AssertRecorder reports;

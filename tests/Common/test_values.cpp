@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 TEST(String, FormatBuildsTerrainPaths)
@@ -24,21 +23,6 @@ TEST(String, FormatBuildsTerrainPaths)
 
     path.Format("%s", "");
     EXPECT_TRUE(path.IsEmpty());
-}
-
-TEST(String, ValueSemanticsAndOrdering)
-{
-    CVQString a("abc");
-    CVQString b(a);
-    b = "abd";
-    EXPECT_STREQ(a.GetString(), "abc");
-    EXPECT_TRUE(a < b);
-    EXPECT_TRUE(a != b);
-    EXPECT_TRUE(a + CVQString("d") == CVQString("abcd"));
-    EXPECT_TRUE(CVQString(nullptr).IsEmpty());
-    EXPECT_STREQ(CVQString().GetString(), "");
-    std::map<CVQString, int> byName = {{"b", 2}, {"a", 1}};
-    EXPECT_STREQ(byName.begin()->first.GetString(), "a");
 }
 
 TEST(Property, ConvertsFromWhateverItHolds)

@@ -73,20 +73,6 @@ TEST(ObjectHandle, GivesTypedAccessAndReleasesAtScopeEnd)
     EXPECT_EQ(reports.Count(), 0u);  // a missing object is the caller's to judge
 }
 
-TEST(ClassTypes, FrameworkHierarchy)
-{
-    CVQVisual3d visual3d;
-    CVQResource resource;
-    EXPECT_TRUE(visual3d.IsOfType(CVQVisual::GetClassType()));
-    EXPECT_TRUE(visual3d.IsOfType(CVQObject::GetClassType()));
-    EXPECT_FALSE(visual3d.IsOfType(CVQViewport::GetClassType()));
-    EXPECT_FALSE(resource.IsOfType(CVQVisual::GetClassType()));
-    const CVQObject& asObject = visual3d;
-    EXPECT_EQ(&asObject.GetType(), &CVQVisual3d::GetClassType());
-    EXPECT_STREQ(asObject.GetType().GetName(), "CVQVisual3d");
-    EXPECT_STREQ(CVQViewport::GetClassType().GetBase()->GetName(), "CVQObject");
-}
-
 namespace {
 
 // Shaped like the terrain's own resource classes.

@@ -121,25 +121,6 @@ TEST(Viewport, ProjectionTimesInverseViewMapsTheVisibleVolumeToTheClipBox)
     EXPECT_EQ(viewport.GetSize().GetWidth(), 800);
 }
 
-TEST(Visual, DirtyFlagsAndVisibility)
-{
-    CVQVisual visual;
-    EXPECT_TRUE(visual.IsVisible());
-    EXPECT_TRUE(visual.IsDirty());
-    visual.ClearDirty();
-    EXPECT_FALSE(visual.IsDirty());
-    visual.SetDirty(0x4);
-    visual.SetDirty(0x1);
-    EXPECT_EQ(visual.GetDirtyFlags(), 0x5u);
-    visual.SetDirty(-1);
-    EXPECT_EQ(visual.GetDirtyFlags(), 0xFFFFFFFFu);
-    visual.SetVisible(false);
-    EXPECT_FALSE(visual.IsVisible());
-    EXPECT_EQ(visual.GetResourceId(), -1);
-    EXPECT_TRUE(visual.InitData(3));
-    EXPECT_EQ(visual.GetResourceId(), 3);
-}
-
 namespace {
 
 void ExpectAxis(const CVQVisual3d& visual, int n, const CVQVector3& expected)

@@ -54,19 +54,6 @@ CVQMatrix44 Perspective(float fNear, float fFar)
 
 }  // namespace
 
-TEST(Matrix44, StartsAsIdentityAndActsOnColumnVectors)
-{
-    CVQMatrix44 m;
-    EXPECT_EQ(m, CVQMatrix44::Identity());
-    // Translation lives in column 3: it moves points (w = 1), not directions (w = 0).
-    m.SetCol(3, CVQVector4(5, 6, 7, 1));
-    EXPECT_EQ(m * CVQVector4(1, 2, 3, 1), CVQVector4(6, 8, 10, 1));
-    EXPECT_EQ(m * CVQVector4(1, 2, 3, 0), CVQVector4(1, 2, 3, 0));
-    EXPECT_EQ(m.GetCol(3), CVQVector4(5, 6, 7, 1));
-    EXPECT_EQ(m.Get(0, 3), 5.0f);
-    EXPECT_EQ(m.Get(3, 0), 0.0f);
-}
-
 TEST(Matrix44, ProductAppliesTheRightFactorFirst)
 {
     std::mt19937 rng(7);
@@ -164,20 +151,6 @@ TEST(GeomAlignedBBox3d, GrowsFromEmptyToHoldEveryPoint)
     EXPECT_EQ(box.GetMin(), CVQVector3(FLT_MAX, FLT_MAX, FLT_MAX));
     EXPECT_TRUE(CVQGeomAlignedBBox3d(CVQVector3(0, 0, 1), CVQVector3(1, 1, 0)).IsEmpty());
     EXPECT_FALSE(CVQGeomAlignedBBox3d(CVQVector3(0, 0, 0), CVQVector3(0, 0, 0)).IsEmpty());
-}
-
-TEST(SmallValueTypes, KeepWhatIsSet)
-{
-    CVQSize size(640, 480);
-    EXPECT_EQ(size.GetWidth(), 640);
-    EXPECT_EQ(size.GetHeight(), 480);
-    size.SetHeight(200);
-    EXPECT_EQ(size, CVQSize(640, 200));
-    CVQQuaternion q;
-    EXPECT_EQ(q, CVQQuaternion(0, 0, 0, 1));
-    q.Set(0.5f, -0.5f, 0.25f, 0.75f);
-    EXPECT_EQ(q.GetY(), -0.5f);
-    EXPECT_EQ(q.GetW(), 0.75f);
 }
 
 TEST(GeomUtilTriangle, DefaultConstructionZeroesEveryFieldEvenOverGarbage)

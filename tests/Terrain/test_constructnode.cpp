@@ -354,7 +354,7 @@ TEST(TerrainConstructNode, UserColoursCombineAtCornersInsideTheClosedRectangle)
 
     // A degenerated leaf colours its ring and centre vertices, not its corners.
     PooledRoot fan;
-    _sVQTerrainDegeneratedCellInfo ring = VQTerrainFreshDegeneratedCellInfo();
+    _sVQTerrainDegeneratedCellInfo ring{};
     ring.fX = 4.0f;
     ring.fY = 0.0f;
     fan->AppendDegenerationInfo(ring);
@@ -456,7 +456,7 @@ TEST(TerrainConstructNodePool, RefusesNodesItDidNotHandOut)
 
 TEST(TerrainConstructNodePool, DegenerationListsComeBackEmptyAndReturnTheirRecords)
 {
-    _sVQTerrainDegeneratedCellInfo source = VQTerrainFreshDegeneratedCellInfo();
+    _sVQTerrainDegeneratedCellInfo source{};
     source.fX = 3.5f;
     source.nUserColor = 0x12345678u;
     source.nGridX = 17;
@@ -474,7 +474,7 @@ TEST(TerrainConstructNodePool, DegenerationListsComeBackEmptyAndReturnTheirRecor
     EXPECT_EQ(pAgain, pList);
     EXPECT_TRUE(pAgain->empty());
     // The records went back too: the lowest one is handed out again, as a copy.
-    _sVQTerrainDegeneratedCellInfo fresh = VQTerrainFreshDegeneratedCellInfo();
+    _sVQTerrainDegeneratedCellInfo fresh{};
     _sVQTerrainDegeneratedCellInfo* pRecord = CVQTerrainConstructQuadNode::NewDegenInfoNode(fresh);
     EXPECT_EQ(pRecord, pFirstRecord);
     EXPECT_EQ(pRecord->nUserColor, 0xFFFFFFFFu);

@@ -112,59 +112,17 @@ const int kRecordSize = 84;
 // Offsets of the flags that Load clears: default texture, error texture, shaders, computed.
 bool ClearedByLoad(int offset) { return offset >= 4 && offset <= 7; }
 
-TEST(TerrainContext, StartsInvalidWithNoIdsAndTheDefaultBufferLimits)
+TEST(TerrainContext, BufferLimitsAreClassWide)
 {
-    int owner = 0;
-    CVQTerrainVisual* pVisual = reinterpret_cast<CVQTerrainVisual*>(&owner);
-    CVQTerrainContext ctx(pVisual);
-    EXPECT_EQ(pVisual, ctx.GetTerain());
-    EXPECT_FALSE(ctx.IsValid());
-    EXPECT_FALSE(ctx.GetHeightsEditable());
-    EXPECT_EQ(-1, ctx.GetDefaultTexture());
-    EXPECT_EQ(-1, ctx.GetErrorTexture());
-    EXPECT_EQ(-1, ctx.GetCellGeneration());
-    EXPECT_EQ(-1, ctx.GetCellLimited());
-    EXPECT_EQ(-1, ctx.GetFileMajor());
-    EXPECT_EQ(-1, ctx.GetFileMinor());
-    EXPECT_EQ(0.0f, ctx.GetDisplacementAmountX());
+    CVQTerrainContext ctx(nullptr), other(nullptr);
     EXPECT_EQ(65536, CVQTerrainContext::GetMaxVerticesPerBuffer());
     EXPECT_EQ(65536, CVQTerrainContext::GetMaxIndicesPerBuffer());
-
-    // The limits are class-wide: one call changes them for every context.
-    CVQTerrainContext other(nullptr);
     CVQTerrainContext::SetMaxVerticesPerBuffer(1000);
     CVQTerrainContext::SetMaxIndicesPerBuffer(3000);
     EXPECT_EQ(1000, other.GetMaxVerticesPerBuffer());
     EXPECT_EQ(3000, ctx.GetMaxIndicesPerBuffer());
     CVQTerrainContext::SetMaxVerticesPerBuffer(65536);
     CVQTerrainContext::SetMaxIndicesPerBuffer(65536);
-}
-
-TEST(TerrainContext, PowerOfTwoExamples)
-{
-    struct Row {
-        int n, lower, upper;
-        bool isPow2;
-        int exponent;
-    };
-    const Row rows[] = {
-        {INT_MIN, -1, -1, false, 0}, {-5, -1, -1, false, 0}, {-1, -1, -1, false, 0},
-        {0, 0, 0, true, 0},          {1, 1, 1, true, 0},     {2, 2, 2, true, 1},
-        {3, 2, 4, false, 2},         {4, 4, 4, true, 2},     {5, 4, 8, false, 3},
-        {6, 4, 8, false, 3},         {8, 8, 8, true, 3},     {16, 16, 16, true, 4},
-        {17, 16, 32, false, 5},
-        {1 << 30, 1 << 30, 1 << 30, true, 30},
-        // Above 2^30 the next power of two does not fit an int: Upper says -1.
-        {(1 << 30) + 1, 1 << 30, -1, false, 31},
-        {INT_MAX, 1 << 30, -1, false, 31},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.n);
-        EXPECT_EQ(r.lower, CVQTerrainContext::GetPowerOf2_Lower(r.n));
-        EXPECT_EQ(r.upper, CVQTerrainContext::GetPowerOf2_Upper(r.n));
-        EXPECT_EQ(r.isPow2, CVQTerrainContext::CheckPowerOf2(r.n));
-        EXPECT_EQ(r.exponent, CVQTerrainContext::GetPowerOf2_Exponent(r.n));
-    }
 }
 
 // The doubling loops written out in 64 bits, where 2^31 cannot overflow.
@@ -189,7 +147,7 @@ int LoopExponent(int64_t n)
 
 TEST(TerrainContext, PowerOfTwoAgreesWithTheDoublingLoops)
 {
-    std::vector<int> values;
+    std::vector<int> values = {INT_MIN, -5, -1};
     for (int n = 0; n <= 5000; ++n)
         values.push_back(n);
     for (int k = 12; k <= 30; ++k)
@@ -198,13 +156,18 @@ TEST(TerrainContext, PowerOfTwoAgreesWithTheDoublingLoops)
     values.push_back(INT_MAX);
     for (int n : values) {
         SCOPED_TRACE(n);
+        if (n < 0) {  // no power of two; the exponent of a count of 1
+            ASSERT_EQ(-1, CVQTerrainContext::GetPowerOf2_Lower(n));
+            ASSERT_EQ(-1, CVQTerrainContext::GetPowerOf2_Upper(n));
+            ASSERT_FALSE(CVQTerrainContext::CheckPowerOf2(n));
+            ASSERT_EQ(0, CVQTerrainContext::GetPowerOf2_Exponent(n));
+            continue;
+        }
         const int64_t upper = LoopUpper(n);
         ASSERT_EQ(LoopLower(n), CVQTerrainContext::GetPowerOf2_Lower(n));
         ASSERT_EQ(upper <= INT_MAX ? upper : -1, CVQTerrainContext::GetPowerOf2_Upper(n));
         ASSERT_EQ(LoopLower(n) == n, CVQTerrainContext::CheckPowerOf2(n));
-        if (n >= 1) {
-            ASSERT_EQ(LoopExponent(n), CVQTerrainContext::GetPowerOf2_Exponent(n));
-        }
+        ASSERT_EQ(n == 0 ? 0 : LoopExponent(n), CVQTerrainContext::GetPowerOf2_Exponent(n));
     }
 }
 
@@ -255,16 +218,6 @@ TEST(TerrainContext, CellLimitCapsTheEditGeneration)
         ctx.ResetCellsPerPatchLimit();
         EXPECT_EQ(6, ctx.GetCellLimited());
     }
-}
-
-TEST(TerrainContext, HeightConversion)
-{
-    CVQTerrainContext ctx(nullptr);
-    ctx.SetHeightValues(0.5f, 10.0f);
-    EXPECT_FLOAT_EQ(-40.0f, ctx.ConvertHeight(short(-100)));
-    EXPECT_FLOAT_EQ(-40.0f, ctx.ConvertHeight(-100.0f));
-    EXPECT_FLOAT_EQ(10.0f + 0.5f * 32767.0f, ctx.ConvertHeight(short(32767)));
-    EXPECT_FLOAT_EQ(-50.0f, ctx.ConvertHeightRelative(-100.0f));
 }
 
 TEST(TerrainContext, ValidOnlyWithEveryFlaggedSetterAndCompute)
@@ -320,7 +273,8 @@ TEST(TerrainContext, SaveWritesTheRecordAndLoadRestoresItWithTheResolvedFlagsCle
     EXPECT_EQ(33, loaded.GetVerticesX());
     EXPECT_EQ(6, loaded.GetCellGeneration());
     EXPECT_EQ(8, loaded.GetErrorTexture());
-    EXPECT_FLOAT_EQ(-40.0f, loaded.ConvertHeight(short(-100)));
+    EXPECT_FLOAT_EQ(-40.0f, loaded.ConvertHeight(short(-100)));  // -100 * 0.5 + 10
+    EXPECT_FLOAT_EQ(-50.0f, loaded.ConvertHeightRelative(-100.0f));
     EXPECT_FALSE(loaded.GetHeightsEditable());  // not part of the record
 
     // Saved again, the record differs only in the four flags Load cleared.

@@ -14,6 +14,7 @@
 #include <functional>
 #include <future>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
@@ -157,41 +158,6 @@ TEST(ContextScratch, ReturningWrongPointerOrUnlentBufferReportsAndStillReturnsIt
     }
 }
 
-TEST(ContextScratch, FourBuffersAreLentIndependently)
-{
-    AssertRecorder rec;
-    CVQTerrainContext ctx(nullptr);
-    const std::vector<ScratchBuffer> buffers = AllScratchBuffers();
-    std::vector<void*> lent;
-    for (const ScratchBuffer& buf : buffers)
-        lent.push_back(buf.get(ctx, 3));
-    for (size_t i = 0; i < buffers.size(); ++i)
-        buffers[i].free(ctx, lent[i]);
-    EXPECT_EQ(0u, rec.Count());
-}
-
-// Fresh heap memory is garbage-filled under the address sanitizer, so there
-// this also proves that the elements were constructed.
-TEST(ContextScratch, TriangleBufferHoldsDefaultConstructedTriangles)
-{
-    CVQTerrainContext ctx(nullptr);
-    for (int nCount : {3, 30}) {
-        _sVQGeomUtilTriangle* p = ctx.GetGeomTriangleBuffer(nCount);
-        for (int t = 0; t < nCount; ++t)
-            for (const _sVQGeomUtilVertex& v : p[t].aVertex) {
-                EXPECT_EQ(0.0f, v.vPos.GetX());
-                EXPECT_EQ(0.0f, v.vPos.GetY());
-                EXPECT_EQ(0.0f, v.vPos.GetZ());
-                for (float f : v.fNormal)
-                    EXPECT_EQ(0.0f, f);
-                for (float f : v.fColor)
-                    EXPECT_EQ(0.0f, f);
-            }
-        p[0].aVertex[0].vPos.SetX(1.0f);  // junk the replacement must not inherit
-        ctx.FreeGeomTriangleBuffer(p);
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Vector pool.
 
@@ -200,39 +166,6 @@ using PatchVector = std::vector<CVQTerrainPatch*>;
 CVQTerrainPatch* FakePatch(intptr_t n)
 {
     return reinterpret_cast<CVQTerrainPatch*>(n * 16 + 16);
-}
-
-TEST(ContextVectorPool, LendsLowestFreeVectorEmptiedWithItsCapacity)
-{
-    AssertRecorder rec;
-    CVQTerrainContext ctx(nullptr);
-    std::vector<PatchVector*> lent;
-    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
-        int nInx = -1;
-        PatchVector& v = ctx.GetNewPatchPointerVector(nInx);
-        EXPECT_EQ(i, nInx);
-        for (PatchVector* pOther : lent)
-            EXPECT_NE(pOther, &v);
-        lent.push_back(&v);
-    }
-    lent[7]->assign(100, FakePatch(7));
-    lent[3]->push_back(FakePatch(3));
-    ctx.FreePatchPointerVector(*lent[7], 7);
-    ctx.FreePatchPointerVector(*lent[3], 3);
-
-    int nInx = -1;
-    PatchVector& v3 = ctx.GetNewPatchPointerVector(nInx);
-    EXPECT_EQ(3, nInx);
-    EXPECT_EQ(lent[3], &v3);
-    EXPECT_TRUE(v3.empty());
-    PatchVector& v7 = ctx.GetNewPatchPointerVector(nInx);
-    EXPECT_EQ(7, nInx);
-    EXPECT_TRUE(v7.empty());
-    EXPECT_GE(v7.capacity(), 100u) << "a frame's culling reuses the memory";
-
-    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i)
-        ctx.FreePatchPointerVector(*lent[i], i);
-    EXPECT_EQ(0u, rec.Count());
 }
 
 TEST(ContextVectorPool, SeventeenthBorrowerWaitsForAReturnedVector)
@@ -394,12 +327,14 @@ TEST(ContextVectorPool, ConcurrentBorrowersNeverShareAVectorAndAreAllServed)
     EXPECT_EQ(0, nNotEmpty.load());
     EXPECT_EQ(0, nForeignContents.load());
     EXPECT_EQ(0, g_nThreadedReports.load());
-    // Every vector is free again: one thread gets all sixteen, in order.
+    // Every vector is free again: one thread gets all sixteen, in order,
+    // emptied, with the capacity a frame's culling reuses.
     for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
         EXPECT_EQ(-1, aOwner[i].load()) << i;
         int nInx = -1;
         EXPECT_EQ(aVector[i], &ctx.GetNewPatchPointerVector(nInx));
         EXPECT_EQ(i, nInx);
+        EXPECT_TRUE(aVector[i]->empty() && aVector[i]->capacity() > 0) << i;
     }
 }
 
@@ -450,77 +385,6 @@ void AddTriangle(CVQTerrainMesh& mesh, std::initializer_list<std::pair<int, int>
     mesh.EndTriangle();
 }
 
-TEST(ContextMeshIndices, HandedOutLowestFirstUntilAllThirtyTwoAreTaken)
-{
-    AssertRecorder rec;
-    CVQTerrainContext ctx(nullptr);
-    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n)
-        EXPECT_EQ(n, ctx.GetMeshIndex());
-    EXPECT_EQ(0u, rec.Count());
-
-    EXPECT_EQ(-1, ctx.GetMeshIndex());
-    EXPECT_EQ(std::vector<std::string>{"false"}, rec.Texts());
-
-    rec.Clear();
-    ctx.FreeMeshIndex(5);
-    ctx.FreeMeshIndex(20);
-    EXPECT_EQ(5, ctx.GetMeshIndex());
-    EXPECT_EQ(20, ctx.GetMeshIndex());
-    ctx.ResetMeshIndices();
-    EXPECT_EQ(0, ctx.GetMeshIndex());
-    EXPECT_EQ(1, ctx.GetMeshIndex());
-    EXPECT_EQ(0u, rec.Count());
-}
-
-TEST(ContextMeshIndices, CopyMeshSituationTakesExactlyTheSlotsInUse)
-{
-    BufferLimits limits(16, 16);
-    CVQTerrainContext ctx(nullptr);
-    FillGrid(ctx);
-    for (int n = 0; n < 4; ++n)
-        ctx.GetMesh(FakeNode(n));
-    ctx.FreeMesh(1);
-    // Numbers and slots are separate masks until copied.
-    EXPECT_EQ(0, ctx.GetMeshIndex());
-    ctx.CopyMeshSituation();
-    EXPECT_EQ(1, ctx.GetMeshIndex());
-    EXPECT_EQ(4, ctx.GetMeshIndex());
-    EXPECT_EQ(1, ctx.GetMesh(FakeNode(9))) << "taking numbers leaves the mesh slots alone";
-}
-
-TEST(ContextMeshSlots, FreeingABadOrUntakenSlotIsReported)
-{
-    BufferLimits limits(4, 4);
-    const struct {
-        bool bMesh;  // FreeMesh, else FreeMeshIndex
-        int nContextId;
-        const char* szText;
-    } cases[] = {
-        {false, -1, "nContextId >= 0"},
-        {false, VQ_TERRAIN_MESH_SLOTS, "nContextId < 32"},
-        {false, 1000, "nContextId < 32"},
-        {false, 3, "m_unUsedMeshIndices & (1 << nContextId)"},
-        {true, -1, "nContextId >= 0"},
-        {true, VQ_TERRAIN_MESH_SLOTS, "nContextId < 32"},
-        {true, 3, "m_unUsedMeshes & (1 << nContextId)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.bMesh ? "FreeMesh " : "FreeMeshIndex ") + std::to_string(c.nContextId));
-        AssertRecorder rec;
-        CVQTerrainContext ctx(nullptr);
-        FillGrid(ctx);
-        ctx.GetMeshIndex();
-        ctx.GetMesh(FakeNode(0));
-        if (c.bMesh)
-            ctx.FreeMesh(c.nContextId);
-        else
-            ctx.FreeMeshIndex(c.nContextId);
-        EXPECT_EQ(std::vector<std::string>{c.szText}, rec.Texts());
-        EXPECT_EQ(1, ctx.GetMeshIndex()) << "number 0 stays taken";
-        EXPECT_EQ(1, ctx.GetMesh(FakeNode(1))) << "slot 0 stays taken";
-    }
-}
-
 TEST(ContextMeshSlots, NewSlotMeshIsConfiguredFromTheContext)
 {
     BufferLimits limits(100, 6);
@@ -551,94 +415,113 @@ TEST(ContextMeshSlots, NewSlotMeshIsConfiguredFromTheContext)
     int nBuffer = -1, nFirst, nLast, nV0, nV1, nMinV, nMaxV, nTex;
     ASSERT_TRUE(mesh.GetRenderListEntry(1, nBuffer, nFirst, nLast, nV0, nV1, nMinV, nMaxV, nTex));
     EXPECT_EQ(1, nBuffer);
+
+    // Set up for a wider grid (8 x 3 patches, raster 128 x 48), the context
+    // releases every slot, and the reused mesh keys by the new row length:
+    // (64, 0) and (0, 1) share a key on the old raster only.
+    ctx.SetPatches(8, 3);
+    ctx.Compute();
+    EXPECT_EQ(nullptr, ctx.GetMeshByIndex(1));
+    EXPECT_EQ(0, ctx.GetMesh(FakeNode(0)));
+    EXPECT_EQ(1, ctx.GetMesh(FakeNode(1)));
+    ASSERT_EQ(&mesh, ctx.GetMeshByIndex(1));
+    EXPECT_EQ(0, mesh.GetVBuffer().GetVertexCount());
+    mesh.BeginPatch(0, 3, 1, 0, 0);
+    AddTriangle(mesh, {{64, 0}, {0, 1}, {1, 1}});
+    mesh.EndPatch();
+    EXPECT_EQ(3, mesh.GetVBuffer().GetVertexCount());
     EXPECT_EQ(0u, rec.Count()) << rec.Texts()[0];
 }
 
-TEST(ContextMeshSlots, FreedOrResetSlotsKeepTheirMeshForTheNextUse)
+// Random calls against two masks kept on the side: slot numbers and slots
+// are handed out lowest first (-1 and "false" when all 32 are taken), bad or
+// untaken numbers are reported and change nothing, a released slot's mesh is
+// emptied and reused, and an enumeration yields exactly the slots in use.
+TEST(ContextMeshSlots, RandomCallsAgreeWithTwoMasks)
 {
     BufferLimits limits(16, 16);
     AssertRecorder rec;
     CVQTerrainContext ctx(nullptr);
     FillGrid(ctx);
-    ctx.GetMesh(FakeNode(0));
-    ctx.GetMesh(FakeNode(1));
-    CVQTerrainMesh* pMesh0 = ctx.GetMeshByIndex(0);
-    CVQTerrainMesh* pMesh1 = ctx.GetMeshByIndex(1);
-    ASSERT_NE(nullptr, pMesh0);
-    ASSERT_NE(pMesh0, pMesh1);
-    // Leave data in both meshes; giving up a slot must clear its mesh.
-    for (CVQTerrainMesh* pMesh : {pMesh0, pMesh1}) {
-        pMesh->BeginPatch(7, 3, 1, 0, 0);
-        AddTriangle(*pMesh, {{0, 0}, {1, 0}, {2, 0}});
-        pMesh->EndPatch();
-    }
-
-    ctx.FreeMesh(1);
-    EXPECT_EQ(nullptr, ctx.GetMeshByIndex(1)) << "a free slot hides its mesh object";
-    EXPECT_EQ(0, pMesh1->GetVBuffer().GetVertexCount());
-    EXPECT_EQ(3, pMesh0->GetVBuffer().GetVertexCount());
-    EXPECT_EQ(1, ctx.GetMesh(FakeNode(5)));
-    EXPECT_EQ(pMesh1, ctx.GetMeshByIndex(1));
-
-    ctx.ResetMeshes();
-    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n)
-        EXPECT_EQ(nullptr, ctx.GetMeshByIndex(n)) << n;
-    EXPECT_EQ(0, pMesh0->GetVBuffer().GetVertexCount());
-    int r[8];
-    EXPECT_FALSE(pMesh0->GetRenderListEntry(7, r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]));
-    EXPECT_EQ(0, ctx.GetMesh(FakeNode(8)));
-    EXPECT_EQ(pMesh0, ctx.GetMeshByIndex(0)) << "the mesh object is reused, not recreated";
-    EXPECT_EQ(0u, rec.Count());
-}
-
-TEST(ContextMeshSlots, ThirtyThirdMeshIsRefused)
-{
-    BufferLimits limits(4, 4);
-    AssertRecorder rec;
-    CVQTerrainContext ctx(nullptr);
-    FillGrid(ctx);
-    for (int n = 0; n < VQ_TERRAIN_MESH_SLOTS; ++n)
-        ASSERT_EQ(n, ctx.GetMesh(FakeNode(n)));
-    EXPECT_EQ(0u, rec.Count());
-    EXPECT_EQ(-1, ctx.GetMesh(FakeNode(99)));
-    EXPECT_EQ(std::vector<std::string>{"false"}, rec.Texts());
-    for (int nBad : {-1, VQ_TERRAIN_MESH_SLOTS})
-        EXPECT_EQ(nullptr, ctx.GetMeshByIndex(nBad)) << nBad;
-}
-
-TEST(ContextMeshSlots, EnumerationYieldsUsedSlotsInOrderThenFalse)
-{
-    BufferLimits limits(4, 4);
-    AssertRecorder rec;
-    CVQTerrainContext ctx(nullptr);
-    FillGrid(ctx);
-    for (int n = 0; n <= 17; ++n)
-        ctx.GetMesh(FakeNode(n));
-    for (int n = 0; n <= 17; ++n)
-        if (n != 3 && n != 17)
+    uint32_t unSlots = 0, unNumbers = 0;
+    CVQTerrainMesh* apMesh[VQ_TERRAIN_MESH_SLOTS] = {};
+    intptr_t anNode[VQ_TERRAIN_MESH_SLOTS] = {};
+    auto lowestClear = [](uint32_t m) {
+        for (int n = 0; n < 32; ++n)
+            if (!(m & (1u << n)))
+                return n;
+        return -1;
+    };
+    auto badNumber = [](int n, uint32_t m, const char* szTaken) -> std::vector<std::string> {
+        if (n < 0 || n >= 32)
+            return {n < 0 ? "nContextId >= 0" : "nContextId < 32"};
+        return (m & (1u << n)) ? std::vector<std::string>{} : std::vector<std::string>{szTaken};
+    };
+    std::mt19937 rng(5);
+    for (int step = 0; step < 4000; ++step) {
+        SCOPED_TRACE(step);
+        std::vector<std::string> expected;
+        // Mostly takes, so that all 32 are taken now and then.
+        const int n = int(rng() % 36) - 2, nOp = int(rng() % 12);
+        if (nOp < 3) {
+            const int nWant = lowestClear(unNumbers);
+            ASSERT_EQ(nWant, ctx.GetMeshIndex());
+            unNumbers |= nWant < 0 ? 0u : 1u << nWant;
+            expected = nWant < 0 ? std::vector<std::string>{"false"} : expected;
+        } else if (nOp == 3) {
+            expected = badNumber(n, unNumbers, "m_unUsedMeshIndices & (1 << nContextId)");
+            ctx.FreeMeshIndex(n);
+            unNumbers &= (n < 0 || n >= 32) ? ~0u : ~(1u << n);
+        } else if (nOp == 4) {
+            const bool bReset = rng() % 2 == 0;
+            bReset ? ctx.ResetMeshIndices() : ctx.CopyMeshSituation();
+            unNumbers = bReset ? 0u : unSlots;
+        } else if (nOp < 9) {
+            const int nWant = lowestClear(unSlots);
+            ASSERT_EQ(nWant, ctx.GetMesh(FakeNode(step)));
+            if (nWant < 0) {
+                expected = {"false"};
+            } else {
+                CVQTerrainMesh* pMesh = ctx.GetMeshByIndex(nWant);
+                ASSERT_TRUE(pMesh != nullptr && (apMesh[nWant] == nullptr || apMesh[nWant] == pMesh));
+                ASSERT_EQ(0, pMesh->GetVBuffer().GetVertexCount()) << "a released slot's mesh is emptied";
+                apMesh[nWant] = pMesh;
+                anNode[nWant] = step;
+                unSlots |= 1u << nWant;
+                pMesh->BeginPatch(0, 3, 1, 0, 0);
+                AddTriangle(*pMesh, {{0, 0}, {2, 0}, {0, 2}});
+                pMesh->EndPatch();
+            }
+        } else if (nOp == 9) {
+            expected = badNumber(n, unSlots, "m_unUsedMeshes & (1 << nContextId)");
             ctx.FreeMesh(n);
-
-    ctx.BeginEnumerateMeshes();
-    std::vector<int> slots;
-    CVQTerrainMesh* pMesh = nullptr;
-    CVQTerrainQuadNode* pNode = nullptr;
-    int nTag = 0;
-    while (ctx.GetNextMesh(&pMesh, &pNode, &nTag)) {
-        const int n = pMesh->GetVertexBufferId();
-        slots.push_back(n);
-        EXPECT_EQ(ctx.GetMeshByIndex(n), pMesh);
-        EXPECT_EQ(FakeNode(n), pNode);
-        EXPECT_EQ(-1, nTag);
+            unSlots &= (n < 0 || n >= 32) ? ~0u : ~(1u << n);
+        } else if (nOp == 10 && rng() % 4 == 0) {
+            ctx.ResetMeshes();
+            unSlots = 0;
+        } else {
+            std::vector<int> slots;
+            ctx.BeginEnumerateMeshes();
+            CVQTerrainMesh* pMesh = nullptr;
+            CVQTerrainQuadNode* pNode = nullptr;
+            int nTag = 0;
+            while (ctx.GetNextMesh(&pMesh, &pNode, &nTag)) {
+                const int nSlot = pMesh->GetVertexBufferId();
+                slots.push_back(nSlot);
+                ASSERT_TRUE(pMesh == apMesh[nSlot] && pNode == FakeNode(anNode[nSlot]) && nTag == -1);
+            }
+            EXPECT_FALSE(ctx.GetNextMesh(nullptr, nullptr, nullptr)) << "stays exhausted";
+            ctx.EndEnumerateMeshes();
+            std::vector<int> used;
+            for (int k = 0; k < 32; ++k)
+                if (unSlots & (1u << k))
+                    used.push_back(k);
+            ASSERT_EQ(used, slots);
+        }
+        ASSERT_EQ(expected, rec.Texts());
+        rec.Clear();
+        EXPECT_EQ(n >= 0 && n < 32 && (unSlots & (1u << n)) ? apMesh[n] : nullptr, ctx.GetMeshByIndex(n));
     }
-    EXPECT_EQ((std::vector<int>{3, 17}), slots);
-    EXPECT_FALSE(ctx.GetNextMesh(&pMesh, &pNode, &nTag)) << "stays exhausted";
-    ctx.EndEnumerateMeshes();
-
-    // A second enumeration starts over; null outputs are skipped.
-    ctx.BeginEnumerateMeshes();
-    EXPECT_TRUE(ctx.GetNextMesh(nullptr, nullptr, nullptr));
-    ctx.EndEnumerateMeshes();
-    EXPECT_EQ(0u, rec.Count());
 }
 
 TEST(ContextMeshSlots, UnbalancedEnumerationBracketsAreReported)

@@ -214,7 +214,7 @@ void Sculpt(FileVisual& v)
     const float x0 = leaf->GetMinX(), x1 = leaf->GetMaxX(), y0 = leaf->GetMinY(), y1 = leaf->GetMaxY();
     const float ring[5][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {(x0 + x1) / 2, y1}, {x0, y1}};
     for (int i = 0; i < 5; ++i) {
-        _sVQTerrainDegeneratedCellInfo info = VQTerrainFreshDegeneratedCellInfo();
+        _sVQTerrainDegeneratedCellInfo info{};
         info.fX = ring[i][0];
         info.fY = ring[i][1];
         info.fHeight = 118.0f + i;
@@ -225,7 +225,7 @@ void Sculpt(FileVisual& v)
     }
     NodeFields::Sides(*leaf)[2] = 1;
     _sVQTerrainDegeneratedCellInfo& centre = leaf->GetCenterVertex();
-    centre = VQTerrainFreshDegeneratedCellInfo();
+    centre = {};
     centre.fX = (x0 + x1) / 2;
     centre.fY = (y0 + y1) / 2;
     centre.fHeight = 119.5f;
@@ -372,7 +372,7 @@ TEST_F(TerrainFile, ConstructionNodeWithoutRingWritesNoCentreRecord)
         return ReadFile(Path()).size();
     };
     EXPECT_EQ(recordSize(), 132u + 48u);
-    _sVQTerrainDegeneratedCellInfo info = VQTerrainFreshDegeneratedCellInfo();
+    _sVQTerrainDegeneratedCellInfo info{};
     for (int i = 0; i < 5; ++i)
         node->AppendDegenerationInfo(info);
     EXPECT_EQ(recordSize(), 132u + 6 * 52u + 48u);
@@ -697,7 +697,7 @@ TEST(TerrainConstructStream, UserColoursRoundTripAndAForeignRingIsSkipped)
     for (TestTerrain* t : {&a, &b, &c})
         t->Patch(0, 0)->SetHeight(1.0f, 1.0f, short(5));
     // Ring vertices above the band that gets a user colour below.
-    _sVQTerrainDegeneratedCellInfo info = VQTerrainFreshDegeneratedCellInfo();
+    _sVQTerrainDegeneratedCellInfo info{};
     info.fX = info.fY = 3.0f;
     for (int i = 0; i < 5; ++i) {
         info.nUserColor = 0x10u * i;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 
 namespace {
@@ -204,29 +203,8 @@ TEST(TerrainQuadNode, UnreachableOperationsOfAPlainNodeReportAndChangeNothing)
     EXPECT_EQ(node.GetDirtyFlags(), 0u);
 }
 
-TEST(TerrainQuadNode, CopiesCarryEveryFieldIncludingTheParentLink)
-{
-    TestTerrain t(2, 4);
-    CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(t.Root()->GetChild(0));
-    CVQTerrainQuadNode original;
-    original.SetRoot(1.0f, 2.0f, 3.0f, 4.0f);
-    original.SetMultipleDirty(0x2A5u);
-    original.BroadcastMeshContextIds(7);
-    original = *static_cast<CVQTerrainQuadNode*>(pChild->GetParent());
-    CVQTerrainQuadNode copy(*pChild);
-    EXPECT_EQ(copy.GetParent(), t.Root());
-    EXPECT_EQ(copy.GetMaxX(), pChild->GetMaxX());
-    EXPECT_EQ(copy.GetDirtyFlags(), pChild->GetDirtyFlags());
-    EXPECT_EQ(original.GetMaxX(), t.Root()->GetMaxX());
-}
-
 TEST(TerrainQuadNode, InterpolatesColoursPerChannelWithoutCarries)
 {
-    EXPECT_EQ(ColorNode::InterpolateColor2(0xFF000001u, 0x01000003u), 0x80000002u);
-    EXPECT_EQ(ColorNode::InterpolateColor2(0xFFFFFFFFu, 0xFFFFFFFFu), 0xFFFFFFFFu);
-    EXPECT_EQ(ColorNode::InterpolateColor2(0x00000001u, 0x00000000u), 0x00000000u);
-    EXPECT_EQ(Channel(ColorNode::InterpolateColor4(0xFFu, 0xFFu, 0xFFu, 0x00u), 0), 191u);
-
     std::mt19937 rng(3);
     for (int i = 0; i < 20000; ++i) {
         const unsigned int a = rng(), b = rng(), c = rng(), d = rng();
@@ -239,13 +217,3 @@ TEST(TerrainQuadNode, InterpolatesColoursPerChannelWithoutCarries)
     }
 }
 
-TEST(TerrainQuadNode, TabsAreThreeCharactersEach)
-{
-    char buf[16];
-    std::memset(buf, 'x', sizeof buf);
-    CVQTerrainQuadNode::GetTabs(0, buf);
-    EXPECT_STREQ(buf, "");
-    CVQTerrainQuadNode::GetTabs(3, buf);
-    EXPECT_STREQ(buf, "|  |  |  ");
-    EXPECT_EQ(buf[10], 'x');
-}

