@@ -370,10 +370,13 @@ int CVQTerrainQuadNode::CountTriangles()
 int CVQTerrainQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
 {
     if (GetDirty(VQ_TERRAIN_DIRTY_VERTEXCOUNT)) {
+        // A shared border's vertices are counted by the child below it or to
+        // its right: only children on this node's left (0, 2) or top (2, 3)
+        // edge count that edge.
         int n = 0;
         for (int i = 0; i < 4; ++i)
             if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
-                n += pChild->CountVertices(bLeftEdge, bTopEdge);
+                n += pChild->CountVertices(bLeftEdge && !(i & 1), bTopEdge && (i & 2));
         m_nVertexCount = n;
         SetClean(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
     }

@@ -151,7 +151,11 @@ public:
     virtual void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
                                      bool bMeshesRebuilt);
     // Cached sums over the children; recomputed while bit 3 (triangles) or
-    // bit 2 (vertices) is set.
+    // bit 2 (vertices) is set. The flags say whether the vertices of the
+    // subtree's left (low x) and top (high y) edge count: child 0 gets
+    // (bLeftEdge, false), 1 (false, false), 2 (bLeftEdge, bTopEdge), 3
+    // (false, bTopEdge), so shared borders count once. While bit 2 is clear
+    // the cached count is returned whatever the flags.
     virtual int CountTriangles();
     virtual int CountVertices(bool bLeftEdge, bool bTopEdge);
     // n plus the number of nodes of the subtree (this one included) of the type.

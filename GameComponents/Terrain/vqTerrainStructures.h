@@ -4,6 +4,7 @@
 // Records and constants shared by the passes of the terrain component. Every
 // constant, bit and record layout is defined here once.
 
+#include "Common/VQPlatform.h"
 #include "MathLib/VQVector3.h"
 
 #include <cstddef>
@@ -78,7 +79,15 @@ enum eForcetype : int {
 #define VQ_TERRAIN_DIRTYMASK_HEIGHT 0xA1u          // height set by a recursive setter
 #define VQ_TERRAIN_DIRTYMASK_CORNERHEIGHT 0xA0u    // corner height computed
 #define VQ_TERRAIN_DIRTYMASK_RESHAPED 0x4Fu        // children split or merged
-#define VQ_TERRAIN_DIRTYMASK_DEGENERATED 0x0Cu     // degenerated cells changed
+// A leaf's fan appeared, went, or its ring runs through other vertices (even
+// with the same counts): the counts are stale, and so is the layout of the
+// mesh holding the patch. An update-only assembly only rewrites vertices it
+// already has and cannot draw new triangles, so the mesh root must see bit 6
+// and rebuild; bits 2 and 3 let the visual reassign meshes when the counts
+// changed.
+#define VQ_TERRAIN_DIRTYMASK_FANCHANGED 0x4Cu
+// Mesh data and mesh layout: what mesh assembly brings up to date and cleans.
+#define VQ_TERRAIN_DIRTYMASK_MESH 0x60u
 #define VQ_TERRAIN_DIRTYMASK_NODELOADED 0xCDu      // construction node loaded
 #define VQ_TERRAIN_DIRTYMASK_TERRAINLOADED 0x3CCu  // terrain loaded
 #define VQ_TERRAIN_DIRTYMASK_ALL 0x3CFu            // terrain initialised or cells invalidated
@@ -118,7 +127,33 @@ struct _svqTexRect {
     float vMin;
     float uMax;
     float vMax;
+
+    // Quarter nSeg (0..3, numbered like children) into out: u splits at
+    // (uMin + uMax) / 2, v at (vMin + vMax) / 2, quarter 0 keeping
+    // (uMin, vMin). Another nSeg is reported and leaves out untouched.
+    VQ_API void GetSubRect(int nSeg, _svqTexRect& out) const;
 };
+
+// ---------------------------------------------------------------------------
+// The one diagonal. An ordinary cell or leaf is drawn as two triangles that
+// share the diagonal from corner 0 to corner 3, both counter-clockwise seen
+// from above (corners numbered like children):
+//
+//   2 ------ 3
+//   | upper /|      lower triangle: corners 0, 1, 3
+//   |     /  |      upper triangle: corners 0, 3, 2
+//   |   /    |
+//   | / lower|
+//   0 ------ 1
+//
+// Meshes, triangle lists and point queries all take their triangles and
+// their split from here.
+constexpr int VQ_TERRAIN_CELL_TRIANGLE_CORNERS[2][3] = {{0, 1, 3}, {0, 3, 2}};
+
+// Triangle (0 lower, 1 upper) holding the point whose fractions of the
+// cell's width and depth are u and v: lower when (1 - u) + v < 1; a point on
+// the diagonal lies in the upper one.
+inline int VQTerrainCellTriangleAt(float u, float v) { return (1.0f - u) + v < 1.0f ? 0 : 1; }
 
 // One cell of the 3C x 3D working grid around a patch (C, D: cells per patch).
 // Reset to height 0, colour 0xFFFFFFFF, generation -1, invalid.
@@ -128,6 +163,17 @@ struct _svqCellInformationField {
     int32_t nGeneration;   // generation of that leaf
     uint8_t bValid;        // 1 when filled from a leaf
 };
+
+// The cell as the vertex passes reset it before filling the grid.
+inline _svqCellInformationField VQTerrainFreshCellInfo()
+{
+    _svqCellInformationField cell;
+    cell.nHeight = 0;
+    cell.nColor = 0xFFFFFFFFu;
+    cell.nGeneration = -1;
+    cell.bValid = 0;
+    return cell;
+}
 
 // One vertex of the (3C + 1) x (3D + 1) working grid around a patch.
 struct _svqVertexInformationField {
@@ -151,6 +197,19 @@ struct _svqVertexInformationField {
     float fTexU;
     float fTexV;
 };
+
+// The vertex as the vertex passes reset it before filling the grid: no leaf
+// corner (sizes -1), no flag, height 0, normal (0, 0, 1), white, everything
+// else 0.
+inline _svqVertexInformationField VQTerrainFreshVertexInfo()
+{
+    _svqVertexInformationField v = {};
+    for (int32_t& nSize : v.aLeafSize)
+        nSize = -1;
+    v.fNormal[2] = 1.0f;
+    v.nColor = 0xFFFFFFFFu;
+    return v;
+}
 
 // Sides of a rectangle, for border flags and side masks.
 #define VQ_TERRAIN_SIDE_XMIN 1
