@@ -3,10 +3,14 @@
 #include "Common/VQAssert.h"
 #include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
+#include "GameComponents/Terrain/VQTerrainMesh.h"
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
 #include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainPen.h"
+#include "GameFramework/VQColor.h"
+#include "MathLib/VQGeomUtilTriangle.h"
+#include "MathLib/VQMathLinearEquations.h"
 #include "MathLib/VQVector4.h"
 
 #include <algorithm>
@@ -990,24 +994,6 @@ bool CVQTerrainConstructQuadNode::ApplyUndoPropsRecourse(CVQTerrainUndoInfo& inf
 }
 
 // ===========================================================================
-// Operations of the vertex passes and mesh assembly. They take their
-// behaviour with those subsystems; until then they leave the node unchanged
-// and answer neutrally.
-
-int CVQTerrainConstructQuadNode::CountTriangles() { return CVQTerrainQuadNode::CountTriangles(); }
-
-int CVQTerrainConstructQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
-{
-    return CVQTerrainQuadNode::CountVertices(bLeftEdge, bTopEdge);
-}
-
-float CVQTerrainConstructQuadNode::GetRealHeight(float, float) { return 0.0f; }
-
-bool CVQTerrainConstructQuadNode::GetTriangleBaseAt(float, float, CVQVector3&, CVQVector3&) { return false; }
-
-bool CVQTerrainConstructQuadNode::GetNormalAt(float, float, CVQVector3&) { return false; }
-
-// ===========================================================================
 // Crack-free vertices: the working grids, pass 3 and the degenerated cells
 //
 // Rectangles name vertices of the grids, bounds inclusive. Corner k of a
@@ -1149,17 +1135,27 @@ void CVQTerrainConstructQuadNode::ForEachChildInGrid(const _svqCellRect& rect, c
 
 void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField* pCells, _svqCellRect& rect, int nStride)
 {
+    GetData(pCells, rect, nStride, rect);
+}
+
+void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField* pCells, _svqCellRect& rect, int nStride,
+                                          const _svqCellRect& window)
+{
     // Cells run from xMin to xMax - 1: the last one still lies in the row.
     if (!CheckGridRect(pCells, rect, nStride + 1LL, -1))
         return;
+    const int x0 = std::max(rect.xMin, window.xMin), x1 = std::min(rect.xMax, window.xMax);
+    const int y0 = std::max(rect.yMin, window.yMin), y1 = std::min(rect.yMax, window.yMax);
+    if (x0 >= x1 || y0 >= y1)
+        return;
     if (IsInner()) {
         ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
-            child.GetData(pCells, childRect, nStride);
+            child.GetData(pCells, childRect, nStride, window);
         });
         return;
     }
-    for (int y = rect.yMin; y < rect.yMax; ++y) {
-        for (int x = rect.xMin; x < rect.xMax; ++x) {
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
             _svqCellInformationField& cell = pCells[GridIndex(x, y, nStride)];
             cell.bValid = 1;
             cell.nHeight = GetHeight();
@@ -1171,11 +1167,19 @@ void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField* pCells, _svq
 
 void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField* pVerts, _svqCellRect& rect, int nStride)
 {
+    GetVertexProps(pVerts, rect, nStride, rect);
+}
+
+void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField* pVerts, _svqCellRect& rect, int nStride,
+                                                 const _svqCellRect& window)
+{
     if (!CheckGridRect(pVerts, rect, nStride, -1))
+        return;
+    if (rect.xMax < window.xMin || window.xMax < rect.xMin || rect.yMax < window.yMin || window.yMax < rect.yMin)
         return;
     if (IsInner()) {
         ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
-            child.GetVertexProps(pVerts, childRect, nStride);
+            child.GetVertexProps(pVerts, childRect, nStride, window);
         });
         return;
     }
@@ -1183,7 +1187,10 @@ void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField* pVe
     // quadrant 3 - k: from its lower-left corner it is up and to the right.
     const int nWidth = rect.xMax - rect.xMin;
     for (int k = 0; k < 4; ++k) {
-        _svqVertexInformationField& v = pVerts[GridIndex(CornerX(rect, k), CornerY(rect, k), nStride)];
+        const int x = CornerX(rect, k), y = CornerY(rect, k);
+        if (x < window.xMin || x > window.xMax || y < window.yMin || y > window.yMax)
+            continue;
+        _svqVertexInformationField& v = pVerts[GridIndex(x, y, nStride)];
         const int q = 3 - k;
         v.aCorner[q] = 1;
         v.aLeafSize[q] = nWidth;
@@ -1342,12 +1349,18 @@ void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationFi
     for (int nSide = 0; nSide < 4 && !bMoved; ++nSide)
         forEachSideVertex(nSide, [&](int x, int y) { bMoved = bMoved || vertexAt(x, y).bOnCoarseEdge; });
 
-    const bool bHadRing = m_aDegenerationInfo != nullptr;
-    ClearDegenertionInfo();
+    // The old ring is kept aside until the new one is built, to tell whether
+    // the fan changed its shape (see VQ_TERRAIN_DIRTYMASK_FANCHANGED).
+    std::vector<_sVQTerrainDegeneratedCellInfo*>* pOldRing = m_aDegenerationInfo;
+    m_aDegenerationInfo = nullptr;
+    for (unsigned short& nCount : m_aSideDegeneration)
+        nCount = 0;
     if (!bMoved) {
-        // Back to two triangles: the counts of this leaf changed too.
-        if (bHadRing)
-            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_DEGENERATED);
+        // Back to two triangles.
+        if (pOldRing) {
+            DeleteDegenInfo(pOldRing);
+            SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_FANCHANGED);
+        }
         return;
     }
 
@@ -1367,14 +1380,7 @@ void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationFi
     // only its grid bookkeeping from the vertex record.
     auto appendCorner = [&](int k) {
         const _svqVertexInformationField& v = vertexAt(CornerX(rect, k), CornerY(rect, k));
-        _sVQTerrainDegeneratedCellInfo rec{};
-        rec.fX = (k & 1) ? GetMaxX() : GetMinX();
-        rec.fY = (k & 2) ? GetMaxY() : GetMinY();
-        rec.fHeight = m_fCornerHeight[k];
-        rec.fNormalX = m_fCornerNormalX[k];
-        rec.fNormalY = m_fCornerNormalY[k];
-        rec.fNormalZ = m_fCornerNormalZ[k];
-        rec.nColor = m_aCornerColor[k];
+        _sVQTerrainDegeneratedCellInfo rec = GetCornerRecord(k, nullptr);
         rec.fTexU = v.fTexU;
         rec.fTexV = v.fTexV;
         rec.nGridX = v.nGridX;
@@ -1443,7 +1449,17 @@ void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationFi
     c.nUserColor = 0xFFFFFFFFu;
     c.nBorderFlags = 0;
 
-    SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_DEGENERATED);
+    // Same vertices in the same order (by their mesh keys): the mesh keeps
+    // its triangles and only takes the new values.
+    const auto sameVertex = [](const _sVQTerrainDegeneratedCellInfo* a, const _sVQTerrainDegeneratedCellInfo* b) {
+        return a->nGridX == b->nGridX && a->nGridY == b->nGridY && a->nBorderFlags == b->nBorderFlags;
+    };
+    const bool bSameFan = pOldRing && std::equal(pOldRing->begin(), pOldRing->end(), m_aDegenerationInfo->begin(),
+                                                 m_aDegenerationInfo->end(), sameVertex);
+    if (pOldRing)
+        DeleteDegenInfo(pOldRing);
+    if (!bSameFan)
+        SetMultipleDirty(VQ_TERRAIN_DIRTYMASK_FANCHANGED);
 }
 
 bool CVQTerrainConstructQuadNode::GetDegeneratedTriangle(float fX, float fY,
@@ -1504,22 +1520,373 @@ bool CVQTerrainConstructQuadNode::GetDegeneratedTriangle(int nTriIndex, _sVQTerr
 }
 
 // ===========================================================================
-// Mesh assembly and triangle read-out: neutral until that subsystem fills
-// them.
+// Triangles of the leaves: the mesh, the triangle lists, the counts and the
+// point walks
+//
+// Every triangle is handed on as three vertex records (the ring's own type):
+// an ordinary leaf makes records of its corners, a fan hands out its ring
+// records and its centre. So the mesh, the lists and the point queries read
+// one kind of vertex, whatever drew it.
 
-bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh&, _svqCellRect&,
-                                                      _svqTexRect&, unsigned int, unsigned int, bool, int)
+_sVQTerrainDegeneratedCellInfo CVQTerrainConstructQuadNode::GetCornerRecord(int k, const _svqCellRect* pRect) const
 {
+    _sVQTerrainDegeneratedCellInfo rec{};
+    rec.fX = (k & 1) ? GetMaxX() : GetMinX();
+    rec.fY = (k & 2) ? GetMaxY() : GetMinY();
+    rec.fHeight = m_fCornerHeight[k];
+    rec.fNormalX = m_fCornerNormalX[k];
+    rec.fNormalY = m_fCornerNormalY[k];
+    rec.fNormalZ = m_fCornerNormalZ[k];
+    rec.fTexU = m_fCornerTexU[k];
+    rec.fTexV = m_fCornerTexV[k];
+    rec.nColor = m_aCornerColor[k];
+    rec.nUserColor = m_aUserColor[k];
+    if (pRect) {
+        rec.nGridX = (k & 1) ? pRect->xMax : pRect->xMin;
+        rec.nGridY = (k & 2) ? pRect->yMax : pRect->yMin;
+    }
+    // The leaf's own sides at the corner; the caller's side mask says which
+    // of them lie on the patch's border.
+    rec.nBorderFlags = ((k & 1) ? VQ_TERRAIN_SIDE_XMAX : VQ_TERRAIN_SIDE_XMIN) |
+                       ((k & 2) ? VQ_TERRAIN_SIDE_YMAX : VQ_TERRAIN_SIDE_YMIN);
+    return rec;
+}
+
+int CVQTerrainConstructQuadNode::GetLeafTriangleCount() const
+{
+    return m_aDegenerationInfo ? int(m_aDegenerationInfo->size()) : 2;
+}
+
+bool CVQTerrainConstructQuadNode::GetLeafTriangle(int i, const _svqCellRect* pRect,
+                                                  _sVQTerrainDegeneratedCellInfo* pOut) const
+{
+    if (m_aDegenerationInfo) {
+        // The fan's order: centre, ring[i], ring[i + 1].
+        const bool bDontDie = GetDegeneratedTriangle(i, pOut);
+        VQ_ASSERT(bDontDie);
+        return bDontDie;
+    }
+    for (int c = 0; c < 3; ++c)
+        pOut[c] = GetCornerRecord(VQ_TERRAIN_CELL_TRIANGLE_CORNERS[i & 1][c], pRect);
     return true;
 }
 
-void CVQTerrainConstructQuadNode::GetPatchTriangles(std::vector<_sVQGeomUtilTriangle>&, CVQTerrainContext*) {}
-
-void CVQTerrainConstructQuadNode::GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>&, CVQTerrainContext*) {}
-
-void CVQTerrainConstructQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex*, int, bool, bool, bool, bool,
-                                                       CVQTerrainContext&, CVQVector3&, CVQVector3&) const
+template <class Visit>
+void CVQTerrainConstructQuadNode::ForEachLeafTriangle(const CVQTerrainContext* ctx, const Visit& visit) const
 {
+    if (!ctx) {
+        VQ_ASSERT_FAIL("ctx != nullptr");
+        return;
+    }
+    if (IsInner()) {
+        for (int i = 0; i < 4; ++i)
+            if (const CVQTerrainConstructQuadNode* pChild = Child(i))
+                pChild->ForEachLeafTriangle(ctx, visit);
+        return;
+    }
+    _sVQTerrainDegeneratedCellInfo tri[3];
+    for (int i = 0, n = GetLeafTriangleCount(); i < n; ++i)
+        if (GetLeafTriangle(i, nullptr, tri))
+            visit(tri);
+}
+
+bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh& mesh,
+                                                      _svqCellRect& rect, _svqTexRect& tex, unsigned int nSides,
+                                                      unsigned int nColor, bool bUpdateOnly, int nId)
+{
+    if (IsInner()) {
+        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+        for (int i = 0; i < 4; ++i) {
+            CVQTerrainConstructQuadNode* pChild = Child(i);
+            VQ_ASSERT_MSG(pChild, "an inner node has all four children");
+            if (!pChild)
+                continue;
+            _svqCellRect childRect = ChildRect(rect, i, xMid, yMid);
+            _svqTexRect childTex = tex;
+            tex.GetSubRect(i, childTex);
+            pChild->AssembleTerrainMesh(ctx, mesh, childRect, childTex, nSides & kChildSides[i], nColor,
+                                        bUpdateOnly, nId);
+        }
+        return true;
+    }
+    // A vertex as the mesh takes it. One on the patch's border carries the
+    // side it lies on, so the neighbour patch's copy of it is a vertex of
+    // its own.
+    struct SMeshVertex {
+        int dx, dy, rx, ry;
+        float fZ;
+        CVQVector3 position, normal;
+        CVQVector2 uv;
+        unsigned int nColor;
+    };
+    const auto meshVertex = [&](const _sVQTerrainDegeneratedCellInfo& v) {
+        const unsigned int nOnBorder = unsigned(v.nBorderFlags) & nSides;
+        const float fZ = ctx.ConvertHeight(v.fHeight);
+        return SMeshVertex{(nOnBorder & VQ_TERRAIN_SIDE_XMIN) ? -1 : (nOnBorder & VQ_TERRAIN_SIDE_XMAX) ? 1 : 0,
+                           (nOnBorder & VQ_TERRAIN_SIDE_YMIN) ? -1 : (nOnBorder & VQ_TERRAIN_SIDE_YMAX) ? 1 : 0,
+                           v.nGridX,
+                           v.nGridY,
+                           fZ,
+                           CVQVector3(v.fX, v.fY, fZ),
+                           CVQVector3(v.fNormalX, v.fNormalY, v.fNormalZ),
+                           CVQVector2(v.fTexU, v.fTexV),
+                           MultColors3(v.nColor, v.nUserColor, nColor)};
+    };
+    const auto emit = [&](const SMeshVertex* const tri[3]) {
+        if (!bUpdateOnly)
+            mesh.BeginTriangle();
+        for (int c = 0; c < 3; ++c) {
+            const SMeshVertex& v = *tri[c];
+            if (bUpdateOnly)
+                mesh.UpdateVertex(v.dx, v.dy, v.rx, v.ry, v.fZ, v.position, v.normal, v.uv, v.nColor, nId);
+            else
+                mesh.AddTriangleVertex(v.dx, v.dy, v.rx, v.ry, v.fZ, v.position, v.normal, v.uv, v.nColor, nId);
+        }
+        if (!bUpdateOnly)
+            mesh.EndTriangle();
+    };
+
+    if (!m_aDegenerationInfo) {
+        // The two halves share corners 0 and 3: each corner is made once.
+        SMeshVertex aCorner[4];
+        for (int k = 0; k < 4; ++k)
+            aCorner[k] = meshVertex(GetCornerRecord(k, &rect));
+        for (const int* corners : VQ_TERRAIN_CELL_TRIANGLE_CORNERS) {
+            const SMeshVertex* const tri[3] = {&aCorner[corners[0]], &aCorner[corners[1]], &aCorner[corners[2]]};
+            emit(tri);
+        }
+        return true;
+    }
+    _sVQTerrainDegeneratedCellInfo fan[3];
+    for (int i = 0, n = GetLeafTriangleCount(); i < n; ++i) {
+        if (!GetLeafTriangle(i, &rect, fan))
+            continue;
+        const SMeshVertex aVertex[3] = {meshVertex(fan[0]), meshVertex(fan[1]), meshVertex(fan[2])};
+        const SMeshVertex* const tri[3] = {&aVertex[0], &aVertex[1], &aVertex[2]};
+        emit(tri);
+    }
+    return true;
+}
+
+void CVQTerrainConstructQuadNode::GetPatchTriangles(std::vector<_sVQGeomUtilTriangle>& triangles,
+                                                    CVQTerrainContext* ctx)
+{
+    ForEachLeafTriangle(ctx, [&](const _sVQTerrainDegeneratedCellInfo* tri) {
+        _sVQGeomUtilTriangle out;
+        for (int c = 0; c < 3; ++c) {
+            _sVQGeomUtilVertex& v = out.aVertex[c];
+            v.vPos.Set(tri[c].fX, tri[c].fY, ctx->ConvertHeight(tri[c].fHeight));
+            v.fNormal[0] = tri[c].fNormalX;
+            v.fNormal[1] = tri[c].fNormalY;
+            v.fNormal[2] = tri[c].fNormalZ;
+            for (int k = 0; k < 4; ++k)
+                v.fColor[k] = float((tri[c].nColor >> (8 * k)) & 0xFFu) / 255.0f;
+        }
+        triangles.push_back(out);
+    });
+}
+
+void CVQTerrainConstructQuadNode::GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles,
+                                                    CVQTerrainContext* ctx)
+{
+    ForEachLeafTriangle(ctx, [&](const _sVQTerrainDegeneratedCellInfo* tri) {
+        _sVQTerrainGeomTriangle out;
+        for (int c = 0; c < 3; ++c)
+            out.aVertex[c].Set(tri[c].fX, tri[c].fY, ctx->ConvertHeight(tri[c].fHeight));
+        triangles.push_back(out);
+    });
+}
+
+int CVQTerrainConstructQuadNode::CountTriangles()
+{
+    if (IsInner())
+        return CVQTerrainQuadNode::CountTriangles();
+    m_nTriangleCount = GetLeafTriangleCount();
+    SetClean(VQ_TERRAIN_DIRTY_TRIANGLECOUNT);
+    return m_nTriangleCount;
+}
+
+int CVQTerrainConstructQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
+{
+    if (IsInner())
+        return CVQTerrainQuadNode::CountVertices(bLeftEdge, bTopEdge);
+    // Each vertex of a patch is counted by exactly one leaf: a leaf counts
+    // its corner 1 and the vertices inside its bottom and right sides; those
+    // of its top and left sides, and corners 3, 0 and 2, only where it lies
+    // on the patch's top or left edge (the leaves above or to the left count
+    // them otherwise). A fan adds its centre.
+    //
+    //   2 . . 3      t: with bTopEdge, l: with bLeftEdge,
+    //   l     |      2: with both;
+    //   l     |      | and _ : always
+    //   0 _ _ 1
+    const int s0 = m_aSideDegeneration[0], s1 = m_aSideDegeneration[1];
+    const int s2 = m_aSideDegeneration[2], s3 = m_aSideDegeneration[3];
+    int n = 1 + s0 + s1;
+    if (bTopEdge)
+        n += 1 + s2;
+    if (bLeftEdge)
+        n += 1 + s3;
+    if (bTopEdge && bLeftEdge)
+        ++n;
+    if (m_aDegenerationInfo)
+        ++n;
+    m_nVertexCount = n;
+    SetClean(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// Points on the surface of a leaf
+//
+// Inside the triangle (a, b, c) that holds a point, every value follows the
+// triangle's plane: f = f(a) + s (f(b) - f(a)) + t (f(c) - f(a)). For the
+// halves of an ordinary leaf, with u and v the point's fractions of the
+// leaf's width and depth, (s, t) is (u - v, v) in the lower triangle
+// (0, 1, 3) and (u, v - u) in the upper one (0, 3, 2); in a fan it is solved
+// from the positions. Outside the leaf the same plane is extrapolated.
+
+bool CVQTerrainConstructQuadNode::GetLeafTriangleAt(float fX, float fY, _sVQTerrainDegeneratedCellInfo* pOut,
+                                                    float& s, float& t, int* pHalf) const
+{
+    if (!m_aDegenerationInfo) {
+        const float u = (fX - GetMinX()) / (GetMaxX() - GetMinX());
+        const float v = (fY - GetMinY()) / (GetMaxY() - GetMinY());
+        const int nTriangle = VQTerrainCellTriangleAt(u, v);
+        if (pHalf)
+            *pHalf = nTriangle;
+        GetLeafTriangle(nTriangle, nullptr, pOut);
+        s = nTriangle == 0 ? u - v : u;
+        t = nTriangle == 0 ? v : v - u;
+        return true;
+    }
+    if (pHalf)
+        *pHalf = -1;
+    bool bDontDie = GetDegeneratedTriangle(fX, fY, pOut);
+    if (bDontDie) {
+        const _sVQTerrainDegeneratedCellInfo& a = pOut[0];
+        bDontDie = CVQMathLinearEquations::Solve22EquationSys(pOut[1].fX - a.fX, pOut[2].fX - a.fX, fX - a.fX,
+                                                              pOut[1].fY - a.fY, pOut[2].fY - a.fY, fY - a.fY, s, t);
+    }
+    VQ_ASSERT(bDontDie);
+    return bDontDie;
+}
+
+namespace {
+
+// One value of the triangle's plane at (s, t).
+inline float AtPoint(float a, float b, float c, float s, float t) { return a + s * (b - a) + t * (c - a); }
+
+} // namespace
+
+float CVQTerrainConstructQuadNode::GetRealHeight(float fX, float fY)
+{
+    if (IsInner()) {
+        for (int i = 0; i < 4; ++i)
+            if (CVQTerrainConstructQuadNode* pChild = Child(i))
+                if (pChild->IsIn(fX, fY))
+                    return pChild->GetRealHeight(fX, fY);
+        return 0.0f;
+    }
+    _sVQTerrainDegeneratedCellInfo tri[3];
+    float s = 0.0f, t = 0.0f;
+    if (!GetLeafTriangleAt(fX, fY, tri, s, t))
+        return 0.0f;
+    return AtPoint(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t);
+}
+
+bool CVQTerrainConstructQuadNode::GetTriangleBaseAt(float fX, float fY, CVQVector3& e1, CVQVector3& e2)
+{
+    if (IsInner()) {
+        bool bFound = false;
+        for (int i = 0; i < 4; ++i)
+            if (CVQTerrainConstructQuadNode* pChild = Child(i))
+                if (pChild->IsIn(fX, fY))
+                    bFound = pChild->GetTriangleBaseAt(fX, fY, e1, e2) || bFound;
+        return bFound;
+    }
+    _sVQTerrainDegeneratedCellInfo tri[3];
+    float s = 0.0f, t = 0.0f;
+    int nHalf = -1;
+    if (!GetLeafTriangleAt(fX, fY, tri, s, t, &nHalf))
+        return false;
+    // Two edges of the triangle: (b - a, c - a) of a fan triangle; along x
+    // and along y for the halves of an ordinary leaf:
+    //   lower (0, 1, 3): 0 -> 1 and 1 -> 3;  upper (0, 3, 2): 2 -> 3 and 0 -> 2.
+    const auto edge = [](const _sVQTerrainDegeneratedCellInfo& from, const _sVQTerrainDegeneratedCellInfo& to) {
+        return CVQVector3(to.fX - from.fX, to.fY - from.fY, to.fHeight - from.fHeight);
+    };
+    if (nHalf == 0) {
+        e1 = edge(tri[0], tri[1]);
+        e2 = edge(tri[1], tri[2]);
+    } else if (nHalf == 1) {
+        e1 = edge(tri[2], tri[1]);
+        e2 = edge(tri[0], tri[2]);
+    } else {
+        e1 = edge(tri[0], tri[1]);
+        e2 = edge(tri[0], tri[2]);
+    }
+    return true;
+}
+
+bool CVQTerrainConstructQuadNode::GetNormalAt(float fX, float fY, CVQVector3& n)
+{
+    if (IsInner()) {
+        bool bFound = false;
+        for (int i = 0; i < 4; ++i)
+            if (CVQTerrainConstructQuadNode* pChild = Child(i))
+                if (pChild->IsIn(fX, fY))
+                    bFound = pChild->GetNormalAt(fX, fY, n) || bFound;
+        return bFound;
+    }
+    _sVQTerrainDegeneratedCellInfo tri[3];
+    float s = 0.0f, t = 0.0f;
+    if (!GetLeafTriangleAt(fX, fY, tri, s, t))
+        return false;
+    n.Set(AtPoint(tri[0].fNormalX, tri[1].fNormalX, tri[2].fNormalX, s, t),
+          AtPoint(tri[0].fNormalY, tri[1].fNormalY, tri[2].fNormalY, s, t),
+          AtPoint(tri[0].fNormalZ, tri[1].fNormalZ, tri[2].fNormalZ, s, t));
+    return true;
+}
+
+void CVQTerrainConstructQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight,
+                                                       bool bNormal, bool bColor, bool bTex, CVQTerrainContext& ctx,
+                                                       CVQVector3& vMin, CVQVector3& vMax) const
+{
+    if (vMin.GetX() > GetMaxX() || vMin.GetY() > GetMaxY() || GetMinX() > vMax.GetX() || GetMinY() > vMax.GetY())
+        return;
+    if (IsLeaf() && pVerts) {
+        _sVQTerrainDegeneratedCellInfo tri[3];
+        for (int j = 0; j < nCount; ++j) {
+            _sVQTerrainRawVertex& out = pVerts[j];
+            float s = 0.0f, t = 0.0f;
+            if (!IsIn(out.fX, out.fY) || !GetLeafTriangleAt(out.fX, out.fY, tri, s, t))
+                continue;
+            if (bHeight)
+                out.fZ = ctx.ConvertHeight(AtPoint(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t));
+            if (bNormal) {
+                out.fNormalX = AtPoint(tri[0].fNormalX, tri[1].fNormalX, tri[2].fNormalX, s, t);
+                out.fNormalY = AtPoint(tri[0].fNormalY, tri[1].fNormalY, tri[2].fNormalY, s, t);
+                out.fNormalZ = AtPoint(tri[0].fNormalZ, tri[1].fNormalZ, tri[2].fNormalZ, s, t);
+            }
+            if (bColor) {
+                CVQColor c[3];
+                for (int k = 0; k < 3; ++k)
+                    c[k].SetAs(tri[k].nColor, vqColor_Fmt_RGBA);
+                out.nColor = (c[0] + (c[1] - c[0]) * s + (c[2] - c[0]) * t).AsFormat(vqColor_Fmt_RGBA);
+            }
+            if (bTex) {
+                out.fU = AtPoint(tri[0].fTexU, tri[1].fTexU, tri[2].fTexU, s, t);
+                out.fV = AtPoint(tri[0].fTexV, tri[1].fTexV, tri[2].fTexV, s, t);
+            }
+        }
+    }
+    // A vertex on a border shared by several leaves is written by each; the
+    // last one visited decides.
+    for (int i = 0; i < 4; ++i)
+        if (const CVQTerrainConstructQuadNode* pChild = Child(i))
+            pChild->GetTerrainVertexData(pVerts, nCount, bHeight, bNormal, bColor, bTex, ctx, vMin, vMax);
 }
 
 // ===========================================================================

@@ -92,7 +92,15 @@ public:
 
     void SampleUndoProps(CVQTerrainUndoInfo& info) override;
     void ApplyUndoProps(CVQTerrainUndoInfo& info) override;
+    // A leaf: 2, or the ring size of a fan (and cleans bit 3). Inner nodes
+    // sum their children while bit 3 is set.
     int CountTriangles() override;
+    // The mesh vertices a leaf adds to its patch's mesh: its corner 1 and
+    // the ring vertices inside its bottom and right sides, plus those of its
+    // top side and corner 3 with bTopEdge (high y), of its left side and
+    // corner 0 with bLeftEdge (low x), corner 2 with both, and a fan's
+    // centre; so over a patch asked with both flags true every vertex counts
+    // once. Cleans bit 2. Inner nodes as the tree node (cached).
     int CountVertices(bool bLeftEdge, bool bTopEdge) override;
 
     // --- the node's own operations -------------------------------------
@@ -122,9 +130,24 @@ public:
     virtual bool GetColorRecourse(float fX, float fY, unsigned int& nColor) const;
     virtual short GetHeight() const;
 
-    // Point queries on the computed vertices; filled with mesh assembly.
+    // Point queries on the drawn surface (world x and y), after the vertex
+    // passes ran: every point answers from the triangle that holds it, the
+    // one that mesh assembly draws there (the halves of an ordinary leaf are
+    // split along the diagonal VQ_TERRAIN_CELL_TRIANGLE_CORNERS names).
+    // Inner nodes ask their children containing the point: GetRealHeight the
+    // first one (0.0 when none does), the other two every one, the last
+    // deciding. A leaf asked about a point outside its square extrapolates
+    // the plane of the triangle chosen by the point. False (outputs
+    // untouched) where no triangle answered; a fan that holds no wedge for
+    // the point or a triangle of zero area is reported ("bDontDie").
+    // Raw height units, not converted.
     virtual float GetRealHeight(float fX, float fY);
+    // Two edges spanning the triangle's plane (world x, y; raw heights): of
+    // an ordinary leaf's lower half (0, 1, 3) corner 0 -> 1 and 1 -> 3, of
+    // its upper half (0, 3, 2) 2 -> 3 and 0 -> 2; of a fan triangle
+    // (ring[i], ring[i + 1], centre) a -> b and a -> c.
     virtual bool GetTriangleBaseAt(float fX, float fY, CVQVector3& e1, CVQVector3& e2);
+    // The corner normals interpolated over the triangle, not renormalised.
     virtual bool GetNormalAt(float fX, float fY, CVQVector3& n);
     virtual float GetCornerHeight(int nCorner) const;
 
@@ -164,6 +187,13 @@ public:
     // (its lower-left corner sets quadrant 3, lower-right 2, upper-left 1,
     // upper-right 0) and the vertex's world position.
     virtual void GetVertexProps(_svqVertexInformationField* pVerts, _svqCellRect& rect, int nStride);
+    // The same, limited to the cells (half-open) or vertices (inclusive) of
+    // window, in the grid's coordinates: subtrees outside it are not
+    // visited. The vertex passes read only a one-cell margin of the
+    // neighbouring patches.
+    void GetData(_svqCellInformationField* pCells, _svqCellRect& rect, int nStride, const _svqCellRect& window);
+    void GetVertexProps(_svqVertexInformationField* pVerts, _svqCellRect& rect, int nStride,
+                        const _svqCellRect& window);
     // Every node rebuilds its degenerated-corner bits from its corner
     // vertices; every leaf takes their height (raw units), normal, colour
     // and texture coordinates and marks its bounds dirty. nTiles, nPatchX
@@ -192,19 +222,50 @@ public:
     // bottom side (x rising), corner 1, the right side (y rising), corner 3,
     // the top side (x falling), corner 2 and the left side (y falling), and
     // its centre vertex is rebuilt; 4 + the side counts records, at least 5.
-    // Every other node drops its ring and side counts (a leaf that loses its
-    // fan marks its counts dirty, 0x0C). Run after SetVertexProps: the ring's
-    // corners come from the leaf's corner fields. The three integers are not
-    // used.
+    // Every other node drops its ring and side counts. A leaf whose fan
+    // appears, goes, or runs through other vertices than before (compared by
+    // grid coordinates and border flags, so also at equal counts) marks
+    // VQ_TERRAIN_DIRTYMASK_FANCHANGED (0x4C: counts and mesh layout), so the
+    // mesh holding its patch is rebuilt rather than updated in place; a fan
+    // whose vertices only take new values marks nothing here. Run after
+    // SetVertexProps: the ring's corners come from the leaf's corner fields.
+    // The three integers are not used.
     virtual void HandleDegeneratedCells(_svqVertexInformationField* pVerts, _svqCellRect& rect,
                                         CVQTerrainContext* ctx, int nTiles, int nPatchX, int nPatchY);
-    // Mesh assembly and triangle read-out; filled with mesh assembly.
+    // --- triangles --------------------------------------------------------
+    // Every leaf is drawn as two triangles sharing the diagonal from corner
+    // 0 to corner 3 (VQ_TERRAIN_CELL_TRIANGLE_CORNERS: lower (0, 1, 3), then
+    // upper (0, 3, 2)) or, when it is degenerated, as its fan (centre,
+    // ring[i], ring[i + 1]) for i = 0 .. n - 1; all counter-clockwise seen
+    // from above. The mesh, both triangle lists and the counts follow this
+    // one rule, in depth-first leaf order (children 0 to 3).
+
+    // Adds (or, with bUpdateOnly, only rewrites through UpdateVertex) every
+    // leaf's triangles. rect: this node's vertices in half-cell units of the
+    // whole terrain (the grid coordinates of the vertex passes; the patch
+    // hands its root (2 C px, 2 C (px + 1), 2 D py, 2 D (py + 1))); tex: its
+    // texture rectangle, quartered down the tree and carried along (vertices
+    // take their own texture coordinates); nSides: VQ_TERRAIN_SIDE_* bits of
+    // rect's sides that lie on the patch's border. A vertex on such a side
+    // is keyed with that side (x -1 / +1, y -1 / +1), so the copies of a
+    // border vertex in neighbouring patches are distinct mesh vertices.
+    // Heights are converted (world units); colour = MultColors3(vertex
+    // colour, user colour, nColor); nId goes to the mesh. Always true.
     using CVQTerrainQuadNode::AssembleTerrainMesh;
     virtual bool AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh& mesh, _svqCellRect& rect,
                                      _svqTexRect& tex, unsigned int nSides, unsigned int nColor, bool bUpdateOnly,
                                      int nId);
+    // Append every leaf's triangles in the mesh's order: positions with
+    // converted heights, and in the first form the vertex normal and colour
+    // (channel byte k / 255 in fColor[k]; the user colour is not applied).
     virtual void GetPatchTriangles(std::vector<_sVQGeomUtilTriangle>& triangles, CVQTerrainContext* ctx);
     virtual void GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles, CVQTerrainContext* ctx);
+    // Fills the requested attributes of every raw vertex lying on a leaf
+    // (IsIn, borders included) from the triangle holding it, as the point
+    // queries do: converted height, normal (not renormalised), colour,
+    // texture coordinates. Subtrees whose squares miss the box [vMin, vMax]
+    // in x and y (borders touching count) are skipped; a vertex on a border
+    // shared by leaves is written by each, the last one visited deciding.
     using CVQTerrainQuadNode::GetTerrainVertexData;
     virtual void GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal,
                                       bool bColor, bool bTex, CVQTerrainContext& ctx, CVQVector3& vMin,
@@ -332,6 +393,24 @@ private:
     // the working grids; an inner node missing a child is reported.
     template <class Visit>
     void ForEachChildInGrid(const _svqCellRect& rect, const Visit& visit);
+    // Triangles of a leaf as vertex records: the corner k of an ordinary
+    // leaf (grid coordinates from pRect when given, else -1; border flags:
+    // the leaf's own two sides at k), the number of its triangles, and
+    // triangle i (false, reported, when a fan cannot give it).
+    _sVQTerrainDegeneratedCellInfo GetCornerRecord(int k, const _svqCellRect* pRect) const;
+    int GetLeafTriangleCount() const;
+    bool GetLeafTriangle(int i, const _svqCellRect* pRect, _sVQTerrainDegeneratedCellInfo* pOut) const;
+    // visit(const _sVQTerrainDegeneratedCellInfo tri[3]) for every triangle
+    // of every leaf below, in drawing order; nothing but a report without a
+    // context (the caller converts heights with it).
+    template <class Visit>
+    void ForEachLeafTriangle(const CVQTerrainContext* ctx, const Visit& visit) const;
+    // The triangle of this leaf holding the point and the point's place in
+    // it: f = f(a) + s (f(b) - f(a)) + t (f(c) - f(a)). pHalf receives 0 or
+    // 1 for the halves of an ordinary leaf, -1 for a fan. False, reported
+    // ("bDontDie"), when a fan has no wedge for it or a zero-area triangle.
+    bool GetLeafTriangleAt(float fX, float fY, _sVQTerrainDegeneratedCellInfo* pOut, float& s, float& t,
+                           int* pHalf = nullptr) const;
     // Child i's rectangle inside rect, split at (xMid, yMid).
     static _svqCellRect ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid);
     CVQTerrainConstructQuadNode* Child(int i) const

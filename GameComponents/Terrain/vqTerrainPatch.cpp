@@ -3,10 +3,15 @@
 #include "Common/VQAssert.h"
 #include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
+#include "GameComponents/Terrain/VQTerrainMesh.h"
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
 #include "MathLib/VQMatrix44.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
 
 #define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainPatch"
 
@@ -457,13 +462,6 @@ void CVQTerrainPatch::ValidateMeshContextIds(CVQTerrainContext&) { VQ_ASSERT_FAI
 
 void CVQTerrainPatch::BroadcastMeshContextIds(int nId) { m_nMeshContextId = nId; }
 
-void CVQTerrainPatch::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh*, bool, bool) {}
-
-void CVQTerrainPatch::SetCornerHeightsPass(CVQTerrainPatch**, unsigned int, _svqCellInformationField*,
-                                           _svqVertexInformationField*, int)
-{
-}
-
 float CVQTerrainPatch::GetRealHeight(float, float) { return 0.0f; }
 
 void CVQTerrainPatch::GetNormal(float, float, CVQVector3& n) { n.Set(0.0f, 0.0f, 1.0f); }
@@ -475,8 +473,6 @@ void CVQTerrainPatch::GetBounds(CVQVector3& vMin, CVQVector3& vMax)
     vMin.Set(GetMinX(), GetMinY(), m_fMinZ);
     vMax.Set(GetMaxX(), GetMaxY(), m_fMaxZ);
 }
-
-void CVQTerrainPatch::GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>&) const {}
 
 bool CVQTerrainPatch::DoesHitCube(const CVQVector3&, const CVQVector3&) { return false; }
 
@@ -506,4 +502,301 @@ bool CVQTerrainPatch::CheckDirtyIntersection(const CVQMatrix44& m, float fWidth,
             fMaxY = p.GetY();
     }
     return fMinX <= fScreenX && fScreenX <= fMaxX && fMinY <= fScreenY && fScreenY <= fMaxY;
+}
+
+// ---------------------------------------------------------------------------
+// Vertex passes
+//
+// The working grids hold this patch in the middle third and one patch on
+// every side (C, D: cells per patch):
+//
+//   3D +-----+-----+-----+
+//      |  5  |  6  |  7  |     neighbour i at (column, row) offset
+//   2D +-----+-----+-----+     (dx, dy); its rectangle is
+//      |  3  | own |  4  |     ((1 + dx) C, (2 + dx) C, (1 + dy) D, (2 + dy) D)
+//    D +-----+-----+-----+     and its sides facing this patch are those
+//      |  0  |  1  |  2  |     its pass-3 walk treats.
+//    0 +-----+-----+-----+
+//      0     C     2C    3C
+
+namespace {
+
+struct SNeighbour {
+    int dx;
+    int dy;
+    unsigned int nFacingSides;
+};
+const SNeighbour kNeighbours[8] = {
+    {-1, -1, VQ_TERRAIN_SIDE_XMAX | VQ_TERRAIN_SIDE_YMAX}, {0, -1, VQ_TERRAIN_SIDE_YMAX},
+    {1, -1, VQ_TERRAIN_SIDE_XMIN | VQ_TERRAIN_SIDE_YMAX},  {-1, 0, VQ_TERRAIN_SIDE_XMAX},
+    {1, 0, VQ_TERRAIN_SIDE_XMIN},                          {-1, 1, VQ_TERRAIN_SIDE_XMAX | VQ_TERRAIN_SIDE_YMIN},
+    {0, 1, VQ_TERRAIN_SIDE_YMIN},                          {1, 1, VQ_TERRAIN_SIDE_XMIN | VQ_TERRAIN_SIDE_YMIN},
+};
+// Corners first, then sides; the patch itself comes last wherever order
+// matters, so its own leaves have the last word on shared vertices.
+const int kNeighbourOrder[8] = {0, 2, 5, 7, 1, 3, 4, 6};
+
+_svqCellRect GridRect(int dx, int dy, int cx, int cy)
+{
+    return {(1 + dx) * cx, (2 + dx) * cx, (1 + dy) * cy, (2 + dy) * cy};
+}
+
+} // namespace
+
+void CVQTerrainPatch::SetCornerHeightsPass(CVQTerrainPatch** pNeighbours, unsigned int nMissing,
+                                           _svqCellInformationField*, _svqVertexInformationField*, int)
+{
+    if (!m_pRoot || !m_pContext)
+        return;
+    const int cx = m_pContext->GetCellsPerPatchX();
+    const int cy = m_pContext->GetCellsPerPatchY();
+    const long long nCells = 9LL * cx * cy;
+    const long long nVerts = (3LL * cx + 1) * (3LL * cy + 1);
+    const bool bSized = cx > 0 && cy > 0 && nVerts <= INT_MAX;
+    VQ_ASSERT_MSG(bSized, "cells per patch give working grids");
+    if (!bSized)
+        return;
+    _svqCellInformationField* pCells = m_pContext->GetNewCellArray(int(nCells));
+    _svqVertexInformationField* pVerts = m_pContext->GetNewVertexArray(int(nVerts));
+    if (pCells && pVerts) {
+        _svqCellRect rect = GridRect(0, 0, cx, cy);
+        // What the passes read, and so all that is reset and filled: the
+        // cells of the patch and a one-cell margin around it (passes 1 and
+        // 2), the patch's vertices, and the vertex lines x = C, 2C and
+        // y = C, 2C across the whole grid, along which the neighbours'
+        // pass-3 walks run. The neighbours' trees fill only the margin and
+        // the patch's vertices.
+        const _svqCellRect margin = {rect.xMin - 1, rect.xMax + 1, rect.yMin - 1, rect.yMax + 1};
+        for (int y = margin.yMin; y < margin.yMax; ++y)
+            std::fill_n(pCells + (margin.xMin + 3 * cx * y), margin.xMax - margin.xMin, _svqCellInformationField{});
+        const int nVertexRow = 3 * cx + 1;
+        const auto resetVertices = [&](int x0, int x1, int y0, int y1) {
+            for (int y = y0; y <= y1; ++y)
+                std::fill_n(pVerts + (x0 + nVertexRow * y), x1 - x0 + 1, _svqVertexInformationField{});
+        };
+        resetVertices(rect.xMin, rect.xMax, rect.yMin, rect.yMax);
+        resetVertices(0, 3 * cx, rect.yMin, rect.yMin);
+        resetVertices(0, 3 * cx, rect.yMax, rect.yMax);
+        resetVertices(rect.xMin, rect.xMin, 0, 3 * cy);
+        resetVertices(rect.xMax, rect.xMax, 0, 3 * cy);
+
+        for (int i : kNeighbourOrder) {
+            CVQTerrainPatch* pPatch = (nMissing & (1u << i)) || !pNeighbours ? nullptr : pNeighbours[i];
+            if (!pPatch || !pPatch->m_pRoot)
+                continue;
+            _svqCellRect neighbourRect = GridRect(kNeighbours[i].dx, kNeighbours[i].dy, cx, cy);
+            pPatch->m_pRoot->GetData(pCells, neighbourRect, 3 * cx, margin);
+            pPatch->m_pRoot->GetVertexProps(pVerts, neighbourRect, nVertexRow, rect);
+        }
+        m_pRoot->GetData(pCells, rect, 3 * cx);
+        m_pRoot->GetVertexProps(pVerts, rect, nVertexRow);
+
+        ComputeVerticesPass1(pCells, pVerts, cx, rect);
+        ComputeVerticesPass2(pCells, pVerts, cx, rect);
+        ComputeVerticesPass3(pCells, pVerts, cx, rect, pNeighbours, nMissing);
+        m_pRoot->SetVertexProps(m_pContext, pVerts, rect, m_nTiles, m_nPatchX, m_nPatchY, nVertexRow);
+        m_pRoot->HandleDegeneratedCells(pVerts, rect, m_pContext, m_nTiles, m_nPatchX, m_nPatchY);
+    }
+    if (pCells)
+        m_pContext->FreeCellArray(pCells);
+    if (pVerts)
+        m_pContext->FreeVertexArray(pVerts);
+    if (!pCells || !pVerts)
+        return;  // nothing was computed: the vertices stay stale
+
+    SetDirty(VQ_TERRAIN_DIRTY_MESHDATA);
+    SetClean_Upward(VQ_TERRAIN_DIRTY_VERTICES);
+    BroadcastClean(VQ_TERRAIN_DIRTY_VERTICES);
+}
+
+void CVQTerrainPatch::ComputeVerticesPass1(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
+                                           int cx, _svqCellRect& rect)
+{
+    const int cy = m_pContext->GetCellsPerPatchY();
+    const float wx = m_pContext->GetCellWidthX();
+    const float wy = m_pContext->GetCellWidthY();
+    const float fInvX = 1.0f / float(cx);
+    const float fInvY = 1.0f / float(cy);
+    for (int x = rect.xMin; x <= rect.xMax; ++x) {
+        for (int y = rect.yMin; y <= rect.yMax; ++y) {
+            _svqVertexInformationField& v = pVerts[x + (3 * cx + 1) * y];
+            v.nGridX = ((x - cx) + m_nPatchX * cx) * 2;
+            v.nGridY = ((y - cy) + m_nPatchY * cy) * 2;
+            v.fTexU = float(x - cx) * fInvX * float(m_nTiles);
+            v.fTexV = (1.0f - float(y - cy) * fInvY) * float(m_nTiles);
+            v.nBorderFlags = (x == rect.xMin ? VQ_TERRAIN_SIDE_XMIN : 0) | (x == rect.xMax ? VQ_TERRAIN_SIDE_XMAX : 0) |
+                             (y == rect.yMin ? VQ_TERRAIN_SIDE_YMIN : 0) | (y == rect.yMax ? VQ_TERRAIN_SIDE_YMAX : 0);
+
+            // The cells around the vertex, numbered like children:
+            //   q2 | q3
+            //   ---v---
+            //   q0 | q1
+            const _svqCellInformationField* q[4] = {
+                &pCells[(x - 1) + 3 * cx * (y - 1)], &pCells[x + 3 * cx * (y - 1)],
+                &pCells[(x - 1) + 3 * cx * y], &pCells[x + 3 * cx * y]};
+            unsigned int nValid = 0;
+            for (int i = 0; i < 4; ++i)
+                nValid |= q[i]->bValid ? 1u << i : 0u;
+
+            int nSource[4] = {0, 1, 2, 3};  // the cell each quadrant's point of the normal stands on
+            switch (nValid) {
+            case 1:
+            case 2:
+            case 4:
+            case 8: {
+                const int i = nValid == 1 ? 0 : nValid == 2 ? 1 : nValid == 4 ? 2 : 3;
+                v.dHeight = q[i]->nHeight;
+                v.nColor = q[i]->nColor;
+                v.fNormal[0] = v.fNormal[1] = 0.0f;
+                v.fNormal[2] = 1.0f;
+                v.bComputed = 1;
+                continue;
+            }
+            case 3:   // q0 q1: the row above is missing
+            case 12:  // q2 q3: the row below is missing
+            case 5:   // q0 q2: the column to the right is missing
+            case 10: {  // q1 q3: the column to the left is missing
+                // A missing quadrant borrows the cell beside it across the
+                // vertex's row (pairs in a row) or column (pairs in a column).
+                const int nMirror = (nValid == 3 || nValid == 12) ? 2 : 1;
+                for (int i = 0; i < 4; ++i)
+                    nSource[i] = q[i]->bValid ? i : i ^ nMirror;
+                const int a = nSource[0], b = nSource[3];  // the two present cells
+                v.dHeight = (double(q[a]->nHeight) + double(q[b]->nHeight)) * 0.5;
+                v.nColor = InterpolateColor2(q[a]->nColor, q[b]->nColor);
+                break;
+            }
+            case 15:
+                v.dHeight = (double(q[0]->nHeight) + q[1]->nHeight + q[2]->nHeight + q[3]->nHeight) * 0.25;
+                v.nColor = InterpolateColor4(q[0]->nColor, q[1]->nColor, q[2]->nColor, q[3]->nColor);
+                break;
+            default:
+                continue;  // none, three, or two diagonal cells: not a vertex of the surface
+            }
+            float h[4];
+            for (int i = 0; i < 4; ++i)
+                h[i] = m_pContext->ConvertHeight(q[nSource[i]]->nHeight);
+            ComputeNormal(v.fNormal[0], v.fNormal[1], v.fNormal[2], v.aLeafSize[nSource[0]], h[0],
+                          v.aLeafSize[nSource[1]], h[1], v.aLeafSize[nSource[2]], h[2], v.aLeafSize[nSource[3]], h[3],
+                          wx, wy);
+            v.bComputed = 1;
+        }
+    }
+}
+
+void CVQTerrainPatch::ComputeVerticesPass2(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
+                                           int cx, _svqCellRect& rect)
+{
+    for (int x = rect.xMin; x <= rect.xMax; ++x) {
+        for (int y = rect.yMin; y <= rect.yMax; ++y) {
+            if (!(pCells[(x - 1) + 3 * cx * (y - 1)].bValid && pCells[x + 3 * cx * (y - 1)].bValid &&
+                  pCells[(x - 1) + 3 * cx * y].bValid && pCells[x + 3 * cx * y].bValid))
+                continue;
+            _svqVertexInformationField& v = pVerts[x + (3 * cx + 1) * y];
+            unsigned int nCorners = 0;
+            for (int i = 0; i < 4; ++i)
+                nCorners |= v.aCorner[i] ? 1u << i : 0u;
+            // Leaf corners on one side only, the other side the middle of a
+            // larger leaf's edge:
+            //   3: q0 q1   12: q2 q3   5: q0 q2   10: q1 q3
+            if (nCorners == 3 || nCorners == 12 || nCorners == 5 || nCorners == 10)
+                v.bDegenerationCandidate = v.bDegeneratedCorner = 1;
+        }
+    }
+}
+
+void CVQTerrainPatch::ComputeVerticesPass3(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
+                                           int cx, _svqCellRect& rect, CVQTerrainPatch** pNeighbours,
+                                           unsigned int nMissing)
+{
+    const int cy = m_pContext->GetCellsPerPatchY();
+    ComputeVerticesPass3_Root(pVerts, pCells, rect, VQ_TERRAIN_PASS3_DESCEND | 0xFu, m_pContext);
+    for (int i : kNeighbourOrder) {
+        CVQTerrainPatch* pPatch = (nMissing & (1u << i)) || !pNeighbours ? nullptr : pNeighbours[i];
+        if (!pPatch)
+            continue;
+        _svqCellRect neighbourRect = GridRect(kNeighbours[i].dx, kNeighbours[i].dy, cx, cy);
+        pPatch->ComputeVerticesPass3_Root(pVerts, pCells, neighbourRect,
+                                          VQ_TERRAIN_PASS3_DESCEND | kNeighbours[i].nFacingSides, m_pContext);
+    }
+}
+
+bool CVQTerrainPatch::ComputeVerticesPass3_Root(_svqVertexInformationField* pVerts,
+                                                _svqCellInformationField* pCells, _svqCellRect& rect,
+                                                unsigned int nSides, CVQTerrainContext* ctx)
+{
+    return m_pRoot && m_pRoot->ComputeVerticesPass3Recourse(pVerts, pCells, rect, nSides, ctx);
+}
+
+void CVQTerrainPatch::ComputeNormal(float& nx, float& ny, float& nz, int s0, float h0, int s1, float h1, int s2,
+                                    float h2, int s3, float h3, float wx, float wy)
+{
+    const CVQVector3 p0(-float(s0) * wx, -float(s0) * wy, h0);
+    const CVQVector3 p1(float(s1) * wx, -float(s1) * wy, h1);
+    const CVQVector3 p2(-float(s2) * wx, float(s2) * wy, h2);
+    const CVQVector3 p3(float(s3) * wx, float(s3) * wy, h3);
+    CVQVector3 n = (p3 - p0) * (p2 - p1);
+    n.Normalize();
+    nx = n.GetX();
+    ny = n.GetY();
+    nz = n.GetZ();
+}
+
+float CVQTerrainPatch::GetNormal2(float a, float b, float w)
+{
+    const float d = b - a;
+    return d / std::sqrt(d * d + w * w);
+}
+
+void CVQTerrainPatch::GetNormal4(float& nx, float& ny, float h0, float h1, float h2, float h3, float wx, float wy)
+{
+    CVQVector3 n = CVQVector3(wx, -wy, h1 - h2) * CVQVector3(wx, wy, h3 - h0);
+    n.Normalize();
+    nx = n.GetX();
+    ny = n.GetY();
+}
+
+// ---------------------------------------------------------------------------
+// Mesh assembly and triangles
+
+void CVQTerrainPatch::GetRenderTextures(int& nTex0, int& nTex1) const
+{
+    if (m_unPatchFlags & VQ_TERRAIN_PATCH_BLACK) {
+        nTex0 = nTex1 = VQ_TERRAIN_TEXTURE_BLACK;
+        return;
+    }
+    nTex0 = m_aTextureIndex[0];
+    nTex1 = m_aTextureIndex[1];
+}
+
+void CVQTerrainPatch::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh* pMesh, bool bUpdateOnly, bool)
+{
+    VQ_ASSERT_MSG(pMesh != nullptr, "pTerrMesh != NULL");
+    if (!pMesh || !m_pRoot || !m_pContext)
+        return;
+    if (bUpdateOnly && !(m_unDirtyFlags & VQ_TERRAIN_DIRTYMASK_MESH))
+        return;
+    const int nTriangles = CountTriangles();
+    const int nVertices = CountVertices(true, true);
+    const int cx = m_pContext->GetCellsPerPatchX();
+    const int cy = m_pContext->GetCellsPerPatchY();
+    _svqCellRect rect = {2 * cx * m_nPatchX, 2 * cx * (m_nPatchX + 1), 2 * cy * m_nPatchY, 2 * cy * (m_nPatchY + 1)};
+    _svqTexRect tex = {0.0f, float(m_nTiles), float(m_nTiles), 0.0f};
+    if (!bUpdateOnly) {
+        int nTex0, nTex1;
+        GetRenderTextures(nTex0, nTex1);
+        pMesh->BeginPatch(m_nPatchIndex, nVertices, nTriangles, nTex0, nTex1);
+    }
+    m_pRoot->AssembleTerrainMesh(*m_pContext, *pMesh, rect, tex, 0xFu, m_unPatchColor, bUpdateOnly, m_nTiles);
+    if (!bUpdateOnly)
+        pMesh->EndPatch();
+    // The patch and its whole construction tree.
+    BroadcastMultipleClean(VQ_TERRAIN_DIRTYMASK_MESH);
+}
+
+void CVQTerrainPatch::GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles) const
+{
+    VQ_ASSERT(m_pRoot != NULL);
+    if (m_pRoot)
+        m_pRoot->GetPatchTriangles(triangles, m_pContext);
 }

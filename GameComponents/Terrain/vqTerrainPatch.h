@@ -88,6 +88,17 @@ public:
     bool ComputeMeshContextIds(CVQTerrainContext& ctx) override;
     void ValidateMeshContextIds(CVQTerrainContext& ctx) override;
     void BroadcastMeshContextIds(int nId) override;
+    // Hands the construction tree's triangles to pMesh (reported when null:
+    // "pTerrMesh != NULL"; nothing is assembled). A full assembly
+    // (bUpdateOnly false) opens the patch's render-list record with
+    // BeginPatch(patch index, CountVertices, CountTriangles, render
+    // textures, see GetRenderTextures) and closes it with EndPatch; an
+    // update-only one rewrites the vertex values in place, and leaves a
+    // patch with neither bit 5 nor bit 6 as it is (none of its vertices, all
+    // keyed to this patch alone, changed). The patch's square is
+    // (2 C px, 2 C (px + 1), 2 D py, 2 D (py + 1)) in half-cell units, its
+    // texture rectangle (0, tiles, tiles, 0). Bits 5 and 6 are then clean in
+    // the patch and its whole construction tree. bMeshesRebuilt is not used.
     void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
                              bool bMeshesRebuilt) override;
     // Cached counts of the construction tree, recomputed while bit 3 / bit 2
@@ -136,15 +147,38 @@ public:
     // Merges the construction tree where children agree.
     virtual void Flatten();
 
-    // Vertex passes and patch-level geometric queries; filled with their
-    // subsystems.
+    // The vertex passes: recomputes the per-corner data of every leaf
+    // (height in raw units, normal, colour, texture coordinates) and the fans
+    // of the degenerated leaves, from this patch's cells and those of its
+    // neighbours. pNeighbours[0..7] are the patches at (column, row) offsets
+    // (-1,-1), (0,-1), (+1,-1), (-1,0), (+1,0), (-1,+1), (0,+1), (+1,+1); bit
+    // i of nMissing (or a null pointer) marks neighbour i absent. The last
+    // three arguments are not used: the working grids are borrowed from the
+    // context (and returned), so no two patches may run this at once.
+    //
+    // A vertex takes the mean height (raw, in double) and colour of the one,
+    // two (side by side) or four valid cells around it; a vertex that lies
+    // inside the edge of a larger leaf (a T-junction, also across the
+    // patch's border) is moved onto that edge, interpolated between the
+    // edge's ends, and the larger leaf becomes a fan through it.
+    //
+    // Dirty bits: bit 0 leaves the patch, its ancestors and its construction
+    // tree; bit 5 (mesh data) is set on the patch, whose vertices changed;
+    // a leaf whose fan appeared, went or changed its ring marks
+    // VQ_TERRAIN_DIRTYMASK_FANCHANGED (counts and mesh layout, see
+    // CVQTerrainConstructQuadNode::HandleDegeneratedCells), so the mesh
+    // holding the patch is rebuilt, not updated, and reassigned when the
+    // counts call for it. Leaf bounds are marked stale (bit 7).
     virtual void SetCornerHeightsPass(CVQTerrainPatch** pNeighbours, unsigned int nMissing,
                                       _svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
                                       int nPass);
+    // Patch-level geometric queries; filled with their subsystem.
     virtual float GetRealHeight(float fX, float fY);
     virtual void GetNormal(float fX, float fY, CVQVector3& n);
     virtual void GetInterpolatedNormal(float fX, float fY, CVQVector3& n);
     virtual void GetBounds(CVQVector3& vMin, CVQVector3& vMax);
+    // Appends the patch's triangles exactly as its mesh draws them (same
+    // order, positions in world units, heights converted).
     virtual void GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles) const;
 
     // Quadrant of a point, numbered like children, by half-open intervals
@@ -170,6 +204,12 @@ public:
     _svqCellRect GetCellRect() const;
     CVQTerrainConstructQuadNode* GetRoot() const { return m_pRoot; }
     CVQTerrainContext* GetContext() const { return m_pContext; }
+    // The two textures the patch is drawn with: VQ_TERRAIN_TEXTURE_BLACK
+    // (-5) on both layers for a patch flagged VQ_TERRAIN_PATCH_BLACK, else
+    // its texture indices 0 and 1. Mesh assembly records these, and
+    // rendering records them again when the patch's textures changed, so a
+    // rebuild never turns a black patch back to its textures.
+    void GetRenderTextures(int& nTex0, int& nTex1) const;
 
 protected:
     // The construction leaf at a point of this patch or of one of its eight
@@ -178,6 +218,47 @@ protected:
     // of nMissing marks neighbour i absent. Both borders of the patch belong
     // to the patch itself. Null for an absent neighbour.
     CVQTerrainConstructQuadNode* GetLeaf(CVQTerrainPatch** pNeighbours, float fX, float fY, unsigned int nMissing);
+
+    // The three passes of SetCornerHeightsPass over the working grids (cells
+    // 3 cx wide, vertices 3 cx + 1; cx = cells per patch in x) for the
+    // vertices of rect, this patch's rectangle in the grids (cx, 2 cx, cy,
+    // 2 cy), borders included.
+    // Pass 1: grid coordinates (half-cell units of the whole terrain),
+    // texture coordinates (u = tiles x / cx, v = tiles (1 - y / cy) from the
+    // patch's lower-left corner), border flags, and height, colour and normal
+    // from the valid cells around each vertex: one cell alone, two side by
+    // side, or all four; other vertices are left as they are (not computed).
+    void ComputeVerticesPass1(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts, int cx,
+                              _svqCellRect& rect);
+    // Pass 2: a vertex with four valid cells around it and leaf corners in
+    // exactly two quadrants side by side ({0,1}, {2,3}, {0,2} or {1,3})
+    // lies inside the edge of a larger leaf: it becomes a degeneration
+    // candidate and a degenerated corner.
+    void ComputeVerticesPass2(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts, int cx,
+                              _svqCellRect& rect);
+    // Pass 3: this patch's tree moves its candidates onto the coarse edges,
+    // then each present neighbour's tree (corners 0, 2, 5, 7 first, then
+    // sides 1, 3, 4, 6) along its sides facing this patch.
+    void ComputeVerticesPass3(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts, int cx,
+                              _svqCellRect& rect, CVQTerrainPatch** pNeighbours, unsigned int nMissing);
+    // This patch's root walks pass 3 over its own rectangle rect in another
+    // patch's grids.
+    bool ComputeVerticesPass3_Root(_svqVertexInformationField* pVerts, _svqCellInformationField* pCells,
+                                   _svqCellRect& rect, unsigned int nSides, CVQTerrainContext* ctx);
+    // Normal of a vertex from its four quadrants q: each puts a point at the
+    // far corner of its leaf (sq cells wide, world height hq) seen from the
+    // vertex, P0 = (-s0 wx, -s0 wy, h0), P1 = (s1 wx, -s1 wy, h1),
+    // P2 = (-s2 wx, s2 wy, h2), P3 = (s3 wx, s3 wy, h3); the normal is
+    // (P3 - P0) x (P2 - P1), normalised. A size of -1 (no leaf corner there)
+    // simply mirrors the point.
+    static void ComputeNormal(float& nx, float& ny, float& nz, int s0, float h0, int s1, float h1, int s2, float h2,
+                              int s3, float h3, float wx, float wy);
+    // One component of the unit normal of a slope rising by b - a over w:
+    // (b - a) / sqrt((b - a)^2 + w^2).
+    static float GetNormal2(float a, float b, float w);
+    // x and y of the unit normal of the plane through the cross of the two
+    // diagonals (wx, -wy, h1 - h2) and (wx, wy, h3 - h0).
+    static void GetNormal4(float& nx, float& ny, float h0, float h1, float h2, float h3, float wx, float wy);
 
     CVQTerrainContext* m_pContext;         // not owned
     CVQTerrainConstructQuadNode* m_pRoot;  // owned (pooled)

@@ -4,6 +4,7 @@
 // Records and constants shared by the passes of the terrain component. Every
 // constant, bit and record layout is defined here once.
 
+#include "Common/VQPlatform.h"
 #include "MathLib/VQVector3.h"
 
 #include <cstddef>
@@ -81,7 +82,15 @@ enum eForcetype : int {
 #define VQ_TERRAIN_DIRTYMASK_HEIGHT 0xA1u          // height set by a recursive setter
 #define VQ_TERRAIN_DIRTYMASK_CORNERHEIGHT 0xA0u    // corner height computed
 #define VQ_TERRAIN_DIRTYMASK_RESHAPED 0x4Fu        // children split or merged
-#define VQ_TERRAIN_DIRTYMASK_DEGENERATED 0x0Cu     // degenerated cells changed
+// A leaf's fan appeared, went, or its ring runs through other vertices (even
+// with the same counts): the counts are stale, and so is the layout of the
+// mesh holding the patch. An update-only assembly only rewrites vertices it
+// already has and cannot draw new triangles, so the mesh root must see bit 6
+// and rebuild; bits 2 and 3 let the visual reassign meshes when the counts
+// changed.
+#define VQ_TERRAIN_DIRTYMASK_FANCHANGED 0x4Cu
+// Mesh data and mesh layout: what mesh assembly brings up to date and cleans.
+#define VQ_TERRAIN_DIRTYMASK_MESH 0x60u
 #define VQ_TERRAIN_DIRTYMASK_NODELOADED 0xCDu      // construction node loaded
 #define VQ_TERRAIN_DIRTYMASK_TERRAINLOADED 0x3CCu  // terrain loaded
 #define VQ_TERRAIN_DIRTYMASK_ALL 0x3CFu            // terrain initialised or cells invalidated
@@ -148,38 +157,68 @@ struct _svqTexRect {
     float vMin;
     float uMax;
     float vMax;
+
+    // Quarter nSeg (0..3, numbered like children) into out: u splits at
+    // (uMin + uMax) / 2, v at (vMin + vMax) / 2, quarter 0 keeping
+    // (uMin, vMin). Another nSeg is reported and leaves out untouched.
+    VQ_API void GetSubRect(int nSeg, _svqTexRect& out) const;
 };
 
-// One cell of the 3C x 3D working grid around a patch (C, D: cells per patch).
-// Reset to height 0, colour 0xFFFFFFFF, generation -1, invalid.
+// ---------------------------------------------------------------------------
+// The one diagonal. An ordinary cell or leaf is drawn as two triangles that
+// share the diagonal from corner 0 to corner 3, both counter-clockwise seen
+// from above (corners numbered like children):
+//
+//   2 ------ 3
+//   | upper /|      lower triangle: corners 0, 1, 3
+//   |     /  |      upper triangle: corners 0, 3, 2
+//   |   /    |
+//   | / lower|
+//   0 ------ 1
+//
+// Meshes, triangle lists and point queries all take their triangles and
+// their split from here.
+constexpr int VQ_TERRAIN_CELL_TRIANGLE_CORNERS[2][3] = {{0, 1, 3}, {0, 3, 2}};
+
+// Triangle (0 lower, 1 upper) holding the point whose fractions of the
+// cell's width and depth are u and v: lower when (1 - u) + v < 1; a point on
+// the diagonal lies in the upper one.
+inline int VQTerrainCellTriangleAt(float u, float v) { return (1.0f - u) + v < 1.0f ? 0 : 1; }
+
+// One cell of the 3C x 3D working grid around a patch (C, D: cells per
+// patch). A record made with T{} is the cell as the vertex passes reset it
+// before filling the grid: height 0, white, generation -1, invalid.
 struct _svqCellInformationField {
-    int16_t nHeight;       // raw height of the leaf covering the cell
-    uint32_t nColor;       // colour of that leaf
-    int32_t nGeneration;   // generation of that leaf
-    uint8_t bValid;        // 1 when filled from a leaf
+    int16_t nHeight = 0;           // raw height of the leaf covering the cell
+    uint32_t nColor = 0xFFFFFFFFu;  // colour of that leaf
+    int32_t nGeneration = -1;      // generation of that leaf
+    uint8_t bValid = 0;            // 1 when filled from a leaf
 };
 
-// One vertex of the (3C + 1) x (3D + 1) working grid around a patch.
+// One vertex of the (3C + 1) x (3D + 1) working grid around a patch. A
+// record made with T{} is the vertex as the vertex passes reset it: no leaf
+// corner (sizes -1), no flag, height 0, normal (0, 0, 1), white, everything
+// else 0.
 struct _svqVertexInformationField {
     // Quadrant q around the vertex holds a leaf that has this vertex as a
     // corner (quadrants numbered like children). A leaf's lower-left corner
     // sets flag 3, lower-right 2, upper-left 1, upper-right 0.
-    uint8_t aCorner[4];
-    int32_t aLeafSize[4];  // width in cells of the leaf that set corner flag q; -1 none
-    float fX;              // world x
-    float fY;              // world y
-    uint8_t bDegenerationCandidate;  // T-junction: two leaves on one side, a larger one on the other
-    uint8_t bDegeneratedCorner;
-    uint8_t bOnCoarseEdge;  // moved onto the edge of the coarser neighbour
-    uint8_t bComputed;      // height, normal and colour computed
-    double dHeight;         // raw height units
-    float fNormal[3];
-    uint32_t nColor;
-    int32_t nGridX;         // column in the whole terrain x 2 (half-cell units)
-    int32_t nGridY;         // row in the whole terrain x 2
-    int32_t nBorderFlags;   // VQ_TERRAIN_SIDE_* of the rectangle the vertex lies on
-    float fTexU;
-    float fTexV;
+    uint8_t aCorner[4] = {0, 0, 0, 0};
+    int32_t aLeafSize[4] = {-1, -1, -1, -1};  // width in cells of the leaf that set corner flag q; -1 none
+    float fX = 0.0f;                          // world x
+    float fY = 0.0f;                          // world y
+    uint8_t bDegenerationCandidate = 0;  // T-junction: two leaves on one side, a larger one on the other
+    uint8_t bDegeneratedCorner = 0;
+    uint8_t bOnCoarseEdge = 0;  // moved onto the edge of the coarser neighbour
+    uint8_t bComputed = 0;      // height, normal and colour computed
+    double dHeight = 0.0;       // raw height units
+    float fNormal[3] = {0.0f, 0.0f, 1.0f};
+    uint32_t nColor = 0xFFFFFFFFu;
+    int32_t nGridX = 0;        // column in the whole terrain x 2 (half-cell units)
+    int32_t nGridY = 0;        // row in the whole terrain x 2
+    int32_t nBorderFlags = 0;  // VQ_TERRAIN_SIDE_* of the rectangle the vertex lies on
+    float fTexU = 0.0f;
+    float fTexV = 0.0f;
 };
 
 // Sides of a rectangle, for border flags and side masks.

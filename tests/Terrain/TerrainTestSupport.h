@@ -47,6 +47,44 @@ struct TestTerrain {
     CVQTerrainPatch* Patch(int x, int y) const { return patches[y * PatchesPerSide() + x].get(); }
     int PatchesPerSide() const { return ctx.GetCellsX(); }
 
+    // Marks the patch at (px, py) and its eight neighbours, as an edit does.
+    void Invalidate(int px, int py, unsigned int nMask = 1u << VQ_TERRAIN_DIRTY_VERTICES)
+    {
+        for (int y = py - 1; y <= py + 1; ++y)
+            for (int x = px - 1; x <= px + 1; ++x)
+                if (x >= 0 && y >= 0 && x < PatchesPerSide() && y < PatchesPerSide())
+                    Patch(x, y)->SetMultipleDirty(nMask);
+    }
+
+    // The visual's vertex update: every patch with dirty bit 0 runs its
+    // vertex passes beside its eight neighbours, those outside the grid null
+    // and marked missing. bAll first marks the whole terrain as the visual
+    // does when it builds or invalidates it.
+    void UpdateVertices(bool bAll = false)
+    {
+        if (bAll)
+            Root()->BroadcastMultipleDirty(VQ_TERRAIN_DIRTYMASK_ALL);
+        std::vector<CVQTerrainPatch*> dirty;
+        Root()->GetDirtyPatches_OR(dirty, 1u << VQ_TERRAIN_DIRTY_VERTICES);
+        const int n = PatchesPerSide();
+        for (CVQTerrainPatch* pPatch : dirty) {
+            int px, py;
+            pPatch->GetPatchXY(px, py);
+            CVQTerrainPatch* aNeighbour[8];
+            unsigned int nMissing = 0;
+            for (int i = 0, k = 0; k < 9; ++k) {
+                const int x = px + k % 3 - 1, y = py + k / 3 - 1;
+                if (k == 4)
+                    continue;
+                const bool bInside = x >= 0 && y >= 0 && x < n && y < n;
+                aNeighbour[i] = bInside ? Patch(x, y) : nullptr;
+                nMissing |= bInside ? 0u : 1u << i;
+                ++i;
+            }
+            pPatch->SetCornerHeightsPass(aNeighbour, nMissing, nullptr, nullptr, -1);
+        }
+    }
+
     // Every node of both trees, depth first.
     void ForEachNode(const std::function<void(CVQTerrainQuadNode*)>& visit) const
     {

