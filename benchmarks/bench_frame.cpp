@@ -25,7 +25,6 @@ namespace {
 const long kTerrainId = 7100;
 const long kTextureId = 7101;
 const int kCells = 512;          // per side
-const int kCellsPerPatch = 32;   // 16 x 16 patches
 const float kCellWidth = 30.0f;  // metres, as the samples of the data set
 const float kHeightUnit = 0.1f;  // metres per raw step
 
@@ -76,7 +75,7 @@ protected:
 
 // The terrain resource and its texture, registered while the fixture lives.
 struct SResources {
-    explicit SResources(float fBias)
+    SResources(int nCellsPerPatch, float fBias)
     {
         CVQResourceDatabase* pDatabase = VQGetResourceDatabase();
         CVQTerrainRes* pTerrain = new CVQTerrainRes;
@@ -84,10 +83,10 @@ struct SResources {
             {"oTerrainFileName", "bench_no_such_file"},
             {"fCellResX", kCellWidth},
             {"fCellResY", kCellWidth},
-            {"nCellsPerPatchX", kCellsPerPatch},
-            {"nCellsPerPatchY", kCellsPerPatch},
-            {"nPatchesX", kCells / kCellsPerPatch},
-            {"nPatchesY", kCells / kCellsPerPatch},
+            {"nCellsPerPatchX", nCellsPerPatch},
+            {"nCellsPerPatchY", nCellsPerPatch},
+            {"nPatchesX", kCells / nCellsPerPatch},
+            {"nPatchesY", kCells / nCellsPerPatch},
             {"fHeightUnit", kHeightUnit},
             {"fHeightBias", fBias},
             {"fLandscapeOffsetX", 0.0f},
@@ -111,25 +110,27 @@ struct SResources {
     }
 };
 
-// One terrain for all benchmarks: building it writes 262144 cells.
+// One terrain per patch size, kept for all benchmarks: building one writes
+// 262144 cells.
 struct SFixture {
-    SHeights heights = LoadHeights();
+    const SHeights& heights;
+    const int nCellsPerPatch;
     float fBias = 0.0f;
     std::unique_ptr<SResources> pResources;
     std::unique_ptr<CBenchTerrain> pTerrain;
 
-    SFixture()
+    SFixture(const SHeights& h, int nPatchCells) : heights(h), nCellsPerPatch(nPatchCells)
     {
         const auto range = std::minmax_element(heights.aMetres.begin(), heights.aMetres.end());
         fBias = std::round((*range.first + *range.second) * 0.5f);
-        pResources.reset(new SResources(fBias));
+        pResources.reset(new SResources(nCellsPerPatch, fBias));
         pTerrain.reset(new CBenchTerrain);
         pTerrain->InitData(kTerrainId);
         for (int y = 0; y < kCells; ++y)
             for (int x = 0; x < kCells; ++x) {
                 const float fRaw = std::round((heights.aMetres[size_t(y) * kCells + x] - fBias) / kHeightUnit);
                 const short nRaw = short(std::max(-32768.0f, std::min(32767.0f, fRaw)));
-                pTerrain->GetPatch(x / kCellsPerPatch, y / kCellsPerPatch)
+                pTerrain->GetPatch(x / nCellsPerPatch, y / nCellsPerPatch)
                     ->SetHeight((x + 0.5f) * kCellWidth, (y + 0.5f) * kCellWidth, nRaw);
             }
         pTerrain->InvalidateCells();
@@ -163,15 +164,23 @@ struct SFixture {
     }
 };
 
-SFixture& Fixture()
+SFixture& Fixture(int nCellsPerPatch)
 {
-    static SFixture fixture;
-    return fixture;
+    static const SHeights heights = LoadHeights();
+    // One terrain at a time: the resource id is shared. The last one is left
+    // to the end of the process on purpose: by the time static objects die
+    // the library's node pools may be gone.
+    static SFixture* pFixture = nullptr;
+    if (!pFixture || pFixture->nCellsPerPatch != nCellsPerPatch) {
+        delete pFixture;
+        pFixture = new SFixture(heights, nCellsPerPatch);
+    }
+    return *pFixture;
 }
 
 void BM_Update_FullRebuild(benchmark::State& state)
 {
-    SFixture& f = Fixture();
+    SFixture& f = Fixture(int(state.range(0)));
     for (auto _ : state) {
         f.pTerrain->InvalidateCells();
         f.pTerrain->SetDirty(-1);
@@ -182,19 +191,20 @@ void BM_Update_FullRebuild(benchmark::State& state)
     state.counters["triangles"] = f.pTerrain->CountTriangles();
     state.SetLabel(f.heights.sSource);
 }
-BENCHMARK(BM_Update_FullRebuild)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Update_FullRebuild)->ArgName("cells_per_patch")->Arg(8)->Arg(16)->Arg(32)->Unit(benchmark::kMillisecond);
 
 void BM_Update_OneCellEdit(benchmark::State& state)
 {
-    SFixture& f = Fixture();
+    SFixture& f = Fixture(int(state.range(0)));
+    const int nCellsPerPatch = f.nCellsPerPatch;
     // A cell inside a patch and one on a patch corner, raised and lowered
     // in turn so that every update has work to do.
-    const int aCells[][2] = {{100, 200}, {kCellsPerPatch * 5, kCellsPerPatch * 7}};
+    const int aCells[][2] = {{100, 200}, {nCellsPerPatch * 5, nCellsPerPatch * 7}};
     int n = 0;
     for (auto _ : state) {
         const int* c = aCells[(n >> 1) & 1];
         const float fX = (c[0] + 0.5f) * kCellWidth, fY = (c[1] + 0.5f) * kCellWidth;
-        const int px = c[0] / kCellsPerPatch, py = c[1] / kCellsPerPatch;
+        const int px = c[0] / nCellsPerPatch, py = c[1] / nCellsPerPatch;
         CVQTerrainPatch* pPatch = f.pTerrain->GetPatch(px, py);
         pPatch->SetHeight(fX, fY, short((n & 1) ? 0 : 500));
         f.pTerrain->InvalidatePatches(fX, fY, px, py, pPatch->GetDirty(1) ? 3u : 1u, pPatch);
@@ -205,6 +215,6 @@ void BM_Update_OneCellEdit(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
     state.SetLabel(f.heights.sSource);
 }
-BENCHMARK(BM_Update_OneCellEdit)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Update_OneCellEdit)->ArgName("cells_per_patch")->Arg(8)->Arg(16)->Arg(32)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
