@@ -816,6 +816,10 @@ void CVQTerrainVisual::Update()
                 m_pQuadTree->ValidateMeshContextIds(m_oContext);
                 m_pQuadTree->BroadcastDirty(VQ_TERRAIN_DIRTY_MESHLAYOUT);
             }
+            // The assignment counted vertices only; counting the triangles
+            // too leaves no stale count behind, so the next Update does not
+            // take the tree for reassignment again.
+            m_pQuadTree->CountTriangles();
         }
         if (m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_MESHDATA) || m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_MESHLAYOUT))
             m_pQuadTree->AssembleTerrainMesh(m_oContext, nullptr, false, bMeshesRebuilt);
@@ -936,7 +940,7 @@ void CVQTerrainVisual::Render(const long& lViewportId)
                 if (pPatch->GetDirty(VQ_TERRAIN_DIRTY_TEXTURE)) {
                     pPatch->SetClean_Upward(VQ_TERRAIN_DIRTY_TEXTURE);
                     int nTex0 = -1, nTex1 = -1;
-                    GetRenderTextures(*pPatch, nTex0, nTex1);
+                    pPatch->GetRenderTextures(nTex0, nTex1);
                     pMesh->SetRenderListValues(pPatch->GetPatchIndex(), nTex0, nTex1);
                 }
                 AddPatchToRenderList(pPatch->GetPatchIndex());
@@ -1009,13 +1013,6 @@ void CVQTerrainVisual::CollectVisiblePatches(std::vector<CVQTerrainPatch*>& list
     const CVQVector3 vClipMax(1.0f, 1.0f, 1.0f);
     if (pNode)
         pNode->EnumerateVisiblePatches(list, mClip, vClipMin, vClipMax, nFlags, true);
-}
-
-void CVQTerrainVisual::GetRenderTextures(const CVQTerrainPatch& patch, int& nTex0, int& nTex1)
-{
-    const bool bBlack = (patch.GetPatchFlags() & VQ_TERRAIN_PATCH_BLACK) != 0;
-    nTex0 = bBlack ? VQ_TERRAIN_TEXTURE_BLACK : patch.GetTextureIndex(0);
-    nTex1 = bBlack ? VQ_TERRAIN_TEXTURE_BLACK : patch.GetTextureIndex(1);
 }
 
 void CVQTerrainVisual::SetConstructionHeight(float, float, CVQTerrainPen&) {}

@@ -164,7 +164,8 @@ public:
     // Under the mutex, when visible and dirty, brings the tree's derived data
     // up to date from the root's dirty bits, in this order:
     //   bit 0        UpdateVertices (vertex passes of the dirty patches)
-    //   bit 2 or 3   subtrees assigned to mesh slots anew when the
+    //   bit 2 or 3   vertex and triangle counts brought up to date;
+    //                subtrees assigned to mesh slots anew when the
     //                assignment changed (then every mesh is rebuilt)
     //   bit 5 or 6   meshes assembled: rebuilt where the layout changed,
     //                rewritten in place where only vertex values did
@@ -513,9 +514,6 @@ private:
     // DetermineVisiblePatches with the clip matrix at hand.
     static void CollectVisiblePatches(std::vector<CVQTerrainPatch*>& list, const CVQMatrix44& mClip,
                                       CVQTerrainQuadNode* pNode, unsigned int nFlags);
-    // The texture ids a patch is drawn with: VQ_TERRAIN_TEXTURE_BLACK twice
-    // for a black patch, its two layers otherwise.
-    static void GetRenderTextures(const CVQTerrainPatch& patch, int& nTex0, int& nTex1);
     // The patch under a world point (ConvertToPatchGrid); null outside.
     CVQTerrainPatch* GetPatchAt(float fX, float fY) const;
     // Whether the context describes a terrain within the limits above.

@@ -2,10 +2,9 @@
 // the renderer hooks, and what Update leaves alone. Built as its own test
 // program because it replaces the global operator new to count allocations.
 #include "AssertRecorder.h"
+#include "TerrainFrameSupport.h"
 
-#include "GameComponents/Terrain/VQTerrain.h"
 #include "GameFramework/ObjectManagement/VQObjectDatabase.h"
-#include "GameFramework/ResourceManagement/VQResourceDatabase.h"
 #include "GameFramework/VQViewport.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <new>
-#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -45,58 +42,6 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 const long kTerrainId = 910;
-const long kGrassId = 911;
-
-// A terrain resource of nx x ny patches of `cells` cells of 1 unit, from
-// (-40, 25), and its texture, for the lifetime of the object.
-struct FrameResources {
-    FrameResources(int nx, int ny, int cells)
-    {
-        CVQTerrainRes* pTerrain = new CVQTerrainRes;
-        CVQTerrainTextureRes* pGrass = new CVQTerrainTextureRes;
-        pTerrain->SetId(kTerrainId);
-        pGrass->SetId(kGrassId);
-        pGrass->SetTextureFilename("grass.dds");
-        const std::pair<const char*, CVQProperty> attributes[] = {
-            {"oTerrainFileName", "vq_frame_no_such_file"}, {"fCellResX", 1.0f}, {"fCellResY", 1.0f},
-            {"nCellsPerPatchX", cells}, {"nCellsPerPatchY", cells}, {"nPatchesX", nx}, {"nPatchesY", ny},
-            {"fHeightUnit", 0.25f}, {"fHeightBias", 2.0f}, {"fLandscapeOffsetX", -40.0f},
-            {"fLandscapeOffsetY", 25.0f}, {"nDefaultTextureId", int(kGrassId)}, {"nDefaultErrorId", int(kGrassId)}};
-        for (const auto& attribute : attributes)
-            pTerrain->SetAttribute(attribute.first, attribute.second);
-        VQGetResourceDatabase()->RegisterResource(pTerrain);
-        VQGetResourceDatabase()->RegisterResource(pGrass);
-    }
-    ~FrameResources()
-    {
-        VQGetResourceDatabase()->DeleteResource(kTerrainId);
-        VQGetResourceDatabase()->DeleteResource(kGrassId);
-    }
-};
-
-// A renderer that records the hook calls in order: 'F' flush, 'A' add of a
-// patch, 'R' render of a mesh.
-class FrameVisual : public CVQTerrainVisual {
-public:
-    struct Event {
-        char kind;
-        int patch;
-        const CVQTerrainMesh* mesh;
-        bool operator==(const Event& o) const { return kind == o.kind && patch == o.patch && mesh == o.mesh; }
-    };
-    std::vector<Event> events;
-
-    using CVQTerrainVisual::GetPatch;
-    using CVQTerrainVisual::m_pQuadTree;
-
-    CVQTerrainQuadNode* Root() const { return m_pQuadTree; }
-
-protected:
-    void FlushRenderList() override { events.push_back({'F', -1, nullptr}); }
-    void AddPatchToRenderList(int nPatchIndex) override { events.push_back({'A', nPatchIndex, nullptr}); }
-    void RenderTerrainMesh(CVQTerrainMesh& mesh) override { events.push_back({'R', -1, &mesh}); }
-    bool LoadTexture(int, const CVQString&) override { return true; }
-};
 
 // A viewport in the host's object database for the lifetime of the object.
 struct Camera {
@@ -126,7 +71,7 @@ struct Camera {
 };
 
 // A camera high above the middle of the landscape that sees all of it.
-void LookDownOnEverything(Camera& camera, FrameVisual& visual)
+void LookDownOnEverything(Camera& camera, RecordingVisual& visual)
 {
     CVQVector3 lo, hi;
     visual.GetLandscapeBounds(lo, hi);
@@ -134,31 +79,6 @@ void LookDownOnEverything(Camera& camera, FrameVisual& visual)
     const CVQVector3 centre = (lo + hi) * 0.5f;
     camera.Perspective(800, 600, 1.5707963f, 1.0f, 100.0f * fSide);
     camera.LookAt(centre + CVQVector3(0.0f, 0.0f, 2.0f * fSide), centre, CVQVector3(0.0f, 1.0f, 0.0f));
-}
-
-bool IsPatch(const CVQGeomStructQuadNode* pNode)
-{
-    return static_cast<const CVQTerrainQuadNode*>(pNode)->GetNodeType() == vqTerr_NType_Patch;
-}
-
-// Every node of the patch tree below pNode, depth first (children 0..3).
-void ForEachNode(CVQTerrainQuadNode* pNode, const std::function<void(CVQTerrainQuadNode*)>& visit)
-{
-    visit(pNode);
-    if (!IsPatch(pNode))
-        for (int i = 0; i < 4; ++i)
-            if (pNode->GetChild(i))
-                ForEachNode(static_cast<CVQTerrainQuadNode*>(pNode->GetChild(i)), visit);
-}
-
-std::vector<CVQTerrainPatch*> PatchesBelow(CVQTerrainQuadNode* pNode)
-{
-    std::vector<CVQTerrainPatch*> out;
-    ForEachNode(pNode, [&](CVQTerrainQuadNode* n) {
-        if (IsPatch(n))
-            out.push_back(static_cast<CVQTerrainPatch*>(n));
-    });
-    return out;
 }
 
 // The clip-space test of one box, written out for the reference: the box is
@@ -203,9 +123,9 @@ bool BoxSurelyVisible(const CVQMatrix44& m, const CVQTerrainPatch& p)
 // The hook calls Render must make, from a per-patch reference without tree
 // pruning: per mesh slot in use, in slot order, the visible active patches
 // of its subtree in depth-first order between one flush and one render.
-std::vector<FrameVisual::Event> ExpectedRender(FrameVisual& visual, const Camera& camera)
+std::vector<RecordingVisual::Event> ExpectedRender(RecordingVisual& visual, const Camera& camera)
 {
-    std::vector<FrameVisual::Event> out;
+    std::vector<RecordingVisual::Event> out;
     CVQTerrainContext& ctx = visual.GetTerrainContext();
     const CVQMatrix44 m = camera.Clip();
     for (int k = 0; k < VQ_TERRAIN_MESH_SLOTS; ++k) {
@@ -226,114 +146,50 @@ std::vector<FrameVisual::Event> ExpectedRender(FrameVisual& visual, const Camera
     return out;
 }
 
-void ExpectRenderAsReference(FrameVisual& visual, Camera& camera)
+void ExpectRenderAsReference(RecordingVisual& visual, Camera& camera)
 {
     visual.events.clear();
     visual.Render(camera.id);
-    const std::vector<FrameVisual::Event> expected = ExpectedRender(visual, camera);
-    ASSERT_EQ(visual.events.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i)
-        ASSERT_TRUE(visual.events[i] == expected[i]) << "hook call " << i << ": " << visual.events[i].kind << " "
-                                                     << visual.events[i].patch;
+    EXPECT_TRUE(visual.events == ExpectedRender(visual, camera)) << "the hook calls are not the reference's";
 }
 
 // The patches the last Render added, sorted.
-std::vector<int> AddedPatches(const FrameVisual& visual)
+std::vector<int> AddedPatches(const RecordingVisual& visual)
 {
     std::vector<int> out;
-    for (const FrameVisual::Event& e : visual.events)
+    for (const RecordingVisual::Event& e : visual.events)
         if (e.kind == 'A')
             out.push_back(e.patch);
     std::sort(out.begin(), out.end());
     return out;
 }
 
-// Patch vertex counts, set by the test so that the tree splits into meshes
-// where the test wants it. Each patch keeps its own count while its dirty
-// bit 2 stays clear; its ancestors recount.
-struct NodeAccess : CVQTerrainQuadNode {
-    static int CVQTerrainQuadNode::*VertexCount() { return &NodeAccess::m_nVertexCount; }
-};
-
-void SetPatchVertexCounts(FrameVisual& visual, const std::vector<int>& counts)
-{
-    for (CVQTerrainPatch* p : PatchesBelow(visual.Root())) {
-        p->SetDirty(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
-        p->*NodeAccess::VertexCount() = counts[size_t(p->GetPatchIndex())];
-        p->SetClean(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
-    }
-    visual.SetDirty(-1);
-    visual.Update();
-}
-
-// The render-list record of every patch of the meshes in use. The patch
-// assembly writes them; where it wrote none, one is written here as it must
-// write it (black patches with the black texture), so that Render has a
-// record to update.
-void EnsureRenderRecords(FrameVisual& visual)
-{
-    CVQTerrainContext& ctx = visual.GetTerrainContext();
-    ForEachNode(visual.Root(), [&](CVQTerrainQuadNode* n) {
-        CVQTerrainMesh* pMesh = n->GetMeshContextId() >= 0 ? ctx.GetMeshByIndex(n->GetMeshContextId()) : nullptr;
-        for (CVQTerrainPatch* p : pMesh ? PatchesBelow(n) : std::vector<CVQTerrainPatch*>()) {
-            int a, b, c, d, e, f, g, h;
-            if (pMesh->GetRenderListEntry(p->GetPatchIndex(), a, b, c, d, e, f, g, h))
-                continue;
-            const bool bBlack = p->GetPatchFlags() & VQ_TERRAIN_PATCH_BLACK;
-            pMesh->BeginPatch(p->GetPatchIndex(), 0, 0, bBlack ? -5 : p->GetTextureIndex(0),
-                              bBlack ? -5 : p->GetTextureIndex(1));
-            pMesh->EndPatch();
-        }
-    });
-}
-
-// Gives every patch a vertex count of its assembled count plus 20..39 and
-// sets the class-wide limit to 4 x the largest, so that four patches always
-// fit a mesh and sixteen never do, and updates. Returns the counts by patch
-// index.
-std::vector<int> ShapedCounts(FrameVisual& visual, std::mt19937& rng, int& nLimit)
-{
-    const std::vector<CVQTerrainPatch*> patches = PatchesBelow(visual.Root());
-    std::vector<int> counts(patches.size());
-    for (CVQTerrainPatch* p : patches)
-        counts[size_t(p->GetPatchIndex())] = p->CountVertices(true, true) + 20 + int(rng() % 20);
-    nLimit = 4 * *std::max_element(counts.begin(), counts.end());
-    CVQTerrainContext::SetMaxVerticesPerBuffer(nLimit);
-    SetPatchVertexCounts(visual, counts);
-    EnsureRenderRecords(visual);
-    return counts;
-}
-
-// Checks the stored assignment against one computed here from the counts:
-// mesh roots are the highest nodes whose patches' counts sum to at most the
-// limit, numbered in depth-first order; roots past the 32 slots get none.
-// Returns the roots in that order.
-std::vector<CVQTerrainQuadNode*> ExpectAssignment(FrameVisual& visual, const std::vector<int>& counts, int nLimit)
+// Checks the stored assignment against one computed here from the patches'
+// vertex counts: mesh roots are the highest nodes whose patches' counts sum
+// to at most the limit, numbered in depth-first order; roots past the 32
+// slots get none. Returns the roots in that order.
+std::vector<CVQTerrainQuadNode*> ExpectAssignment(RecordingVisual& visual, int nLimit)
 {
     std::vector<CVQTerrainQuadNode*> roots;
-    std::function<void(CVQTerrainQuadNode*, int)> walk = [&](CVQTerrainQuadNode* n, int nAbove) {
+    std::function<void(CVQTerrainQuadNode*, bool)> walk = [&](CVQTerrainQuadNode* n, bool bInMesh) {
         int nSum = 0;
         for (CVQTerrainPatch* p : PatchesBelow(n))
-            nSum += counts[size_t(p->GetPatchIndex())];
+            nSum += p->CountVertices(true, true);
         EXPECT_EQ(n->CountVertices(true, true), nSum);
-        if (nAbove == -2) {
+        if (bInMesh) {
             EXPECT_EQ(n->GetMeshContextId(), -2);
         } else if (nSum <= nLimit) {
             const int k = int(roots.size());
             roots.push_back(n);
             EXPECT_EQ(n->GetMeshContextId(), k < VQ_TERRAIN_MESH_SLOTS ? k : -1) << "mesh root " << k;
-            if (k < VQ_TERRAIN_MESH_SLOTS) {
-                EXPECT_NE(visual.GetTerrainContext().GetMeshByIndex(k), nullptr);
-            }
         } else {
             EXPECT_EQ(n->GetMeshContextId(), -1);
         }
-        if (!IsPatch(n))
-            for (int i = 0; i < 4; ++i)
-                if (n->GetChild(i))
-                    walk(static_cast<CVQTerrainQuadNode*>(n->GetChild(i)), nAbove == -2 || nSum <= nLimit ? -2 : -1);
+        for (int i = 0; i < 4; ++i)
+            if (n->GetChild(i))
+                walk(static_cast<CVQTerrainQuadNode*>(n->GetChild(i)), bInMesh || nSum <= nLimit);
     };
-    walk(visual.Root(), -1);
+    walk(visual.Root(), false);
     // An unchanged tree reproduces the stored numbers.
     CVQTerrainContext& ctx = visual.GetTerrainContext();
     ctx.ResetMeshIndices();
@@ -341,49 +197,32 @@ std::vector<CVQTerrainQuadNode*> ExpectAssignment(FrameVisual& visual, const std
     return roots;
 }
 
-// Restores the class-wide vertex limit on every way out of a test.
-struct VertexLimitScope {
-    int saved = CVQTerrainContext::GetMaxVerticesPerBuffer();
-    ~VertexLimitScope() { CVQTerrainContext::SetMaxVerticesPerBuffer(saved); }
-};
-
-// The two texture values of a patch's render-list record.
-std::pair<int, int> RecordedTextures(FrameVisual& visual, CVQTerrainPatch* p)
-{
-    std::pair<int, int> out(-100, -100);
-    CVQTerrainQuadNode* n = p;
-    while (n->GetMeshContextId() == -2)
-        n = n->GetParent();
-    CVQTerrainMesh* pMesh = visual.GetTerrainContext().GetMeshByIndex(n->GetMeshContextId());
-    int a, b, c, d, e, f;
-    EXPECT_TRUE(pMesh && pMesh->GetRenderListEntry(p->GetPatchIndex(), a, b, c, out.first, out.second, d, e, f));
-    return out;
-}
-
 } // namespace
 
 TEST(TerrainFrame, MeshesSplitAtTheVertexLimitAndEachDrawsItsVisibleActivePatchesOnce)
 {
     AssertRecorder recorder;
-    VertexLimitScope limitScope;
+    // Patches of 2 x 2 cells have 4 vertices while flat and up to 9 when
+    // refined: 2 x 2 patches always fit a mesh of 64, 4 x 4 only while flat.
+    const int nLimit = 64;
+    VertexLimitScope limitScope(nLimit);
     const int nx = 10, ny = 6;
-    FrameResources resources(nx, ny, 2);
-    FrameVisual visual;
-    visual.InitData(kTerrainId);
-    visual.Update();
+    TerrainResources resources(kTerrainId, {nx, ny, 2});
+    RecordingVisual visual;
+    visual.InitData(resources.id);
     std::mt19937 rng(5);
+    for (const TerrainEdit& e : RandomEdits(visual.GetTerrainContext(), rng, 12))
+        ApplyEdit(visual, e);
+    visual.Update();
     for (int i : {3, 17, 18, 44, 59})  // world points inside patches i
         visual.SetPatchActive(-40.0f + 2.0f * float(i % nx) + 1.0f, 25.0f + 2.0f * float(i / nx) + 0.5f, false);
     EXPECT_FALSE(visual.GetPatchActive(-40.0f + 2.0f * 7 + 1.5f, 25.0f + 2.0f * 1 + 0.5f));
     EXPECT_TRUE(visual.GetPatchActive(-40.0f + 2.0f * 6 + 1.5f, 25.0f + 2.0f * 1 + 0.5f));
     EXPECT_FALSE(visual.GetPatchActive(-41.0f, 26.0f));
 
-    int nLimit = 0;
-    const std::vector<int> counts = ShapedCounts(visual, rng, nLimit);
-    const std::vector<CVQTerrainQuadNode*> roots = ExpectAssignment(visual, counts, nLimit);
-    EXPECT_GT(roots.size(), 4u);
+    const std::vector<CVQTerrainQuadNode*> roots = ExpectAssignment(visual, nLimit);
+    EXPECT_GT(roots.size(), 5u);  // the five meshes of the flat terrain split where it was edited
     EXPECT_EQ(visual.CountPatches(), nx * ny);
-    EXPECT_EQ(visual.CountVertices(), std::accumulate(counts.begin(), counts.end(), 0));
     EXPECT_EQ(visual.CountIndices(), 3 * visual.CountTriangles());
     EXPECT_EQ(visual.CountNodes(), visual.Root()->CountNodes(0));
 
@@ -398,7 +237,8 @@ TEST(TerrainFrame, MeshesSplitAtTheVertexLimitAndEachDrawsItsVisibleActivePatche
     EXPECT_EQ(AddedPatches(visual), active);
 
     // Black patches go to the renderer with the black texture on both
-    // layers, from the first Render after the change; a rebuild keeps it.
+    // layers: Render records it for the visible active ones from the first
+    // frame after the change, and a rebuild keeps it for all.
     visual.GetPatch(2, 1)->SetTextureIndex(1, 6);
     for (int i : {0, 21, 25, 35, 44})
         visual.SetPatchBlack(-40.0f + 2.0f * float(i % nx) + 0.5f, 25.0f + 2.0f * float(i / nx) + 1.5f, true);
@@ -410,20 +250,11 @@ TEST(TerrainFrame, MeshesSplitAtTheVertexLimitAndEachDrawsItsVisibleActivePatche
             visual.Root()->BroadcastDirty(VQ_TERRAIN_DIRTY_MESHLAYOUT);
             visual.SetDirty(-1);
             visual.Update();
-            EnsureRenderRecords(visual);
         }
         ExpectRenderAsReference(visual, camera);
-        for (CVQTerrainPatch* p : PatchesBelow(visual.Root())) {
-            const int i = p->GetPatchIndex();
-            const bool bBlack = i == 0 || i == 21 || i == 35 || i == 44;
-            const std::pair<int, int> expected = bBlack ? std::make_pair(-5, -5)
-                                                        : std::make_pair(p->GetTextureIndex(0), p->GetTextureIndex(1));
-            if (p->GetPatchFlags() & VQ_TERRAIN_PATCH_ACTIVE) {
-                EXPECT_EQ(RecordedTextures(visual, p), expected) << "patch " << i;
-            }
-        }
+        const Drawing drawing = ReadMeshes(visual, bRebuilt ? 0u : VQ_TERRAIN_PATCH_ACTIVE);
+        EXPECT_EQ(std::make_pair(drawing.at(12).tex0, drawing.at(12).tex1), std::make_pair(-3, 6));
     }
-    EXPECT_EQ(RecordedTextures(visual, visual.GetPatch(2, 1)), std::make_pair(-3, 6));
 
     // Picking: the pixel under a patch's middle finds that patch.
     for (int i : {0, 13, 44, 59}) {
@@ -432,7 +263,8 @@ TEST(TerrainFrame, MeshesSplitAtTheVertexLimitAndEachDrawsItsVisibleActivePatche
                                                   p->GetMinZ(), 1.0f);
         c.NormalizeW();
         int px = -1, py = -1;
-        EXPECT_TRUE(visual.CheckDirtyIntersection(camera.id, int((c.GetX() + 1) * 400), int((1 - c.GetY()) * 300), px, py));
+        const int x = int((c.GetX() + 1) * 400), y = int((1 - c.GetY()) * 300);
+        EXPECT_TRUE(visual.CheckDirtyIntersection(camera.id, x, y, px, py));
         EXPECT_EQ(px + nx * py, i);
     }
 
@@ -465,32 +297,34 @@ TEST(TerrainFrame, MeshesSplitAtTheVertexLimitAndEachDrawsItsVisibleActivePatche
 TEST(TerrainFrame, MoreSubtreesThanSlotsAreReportedOnceAndTheFirst32AreDrawn)
 {
     AssertRecorder recorder;
-    VertexLimitScope limitScope;
-    const int n = 12;  // 36 groups of 2 x 2 patches
-    FrameResources resources(n, n, 1);
-    FrameVisual visual;
-    visual.InitData(kTerrainId);
-    visual.Update();
-    std::mt19937 rng(8);
-    int nLimit = 0;
-    std::vector<int> counts = ShapedCounts(visual, rng, nLimit);
+    // 3 x 3 blocks of 4 x 4 patches of 2 x 2 cells: a flat block is one mesh
+    // of 64 vertices, an edited one four meshes of 2 x 2 patches.
+    const int nLimit = 64, n = 12;
+    VertexLimitScope limitScope(nLimit);
+    TerrainResources resources(kTerrainId, {n, n, 2});
+    RecordingVisual visual;
+    visual.InitData(resources.id);
+    const short nFlat = visual.GetPatch(0, 0)->GetHeight(-39.5f, 25.5f);
+    // Round 0 raises a cell inside every block: 36 subtrees. Round 1 only
+    // recolours one: the assignment stands. Round 2 makes the first block
+    // flat again: 33 subtrees, a new assignment.
+    std::vector<TerrainEdit> rounds[3];
+    for (int b = 0; b < 9; ++b)
+        rounds[0].push_back({TerrainEdit::Height, 8 * (b % 3) + 2, 8 * (b / 3) + 2, 50, 0, 0});
+    rounds[1].push_back({TerrainEdit::Color, 18, 18, 0, 0, 0x80FF4020u});
+    rounds[2].push_back({TerrainEdit::Merge, 2, 2, nFlat, 1, 0});
     Camera camera;
-    LookDownOnEverything(camera, visual);
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        if (round > 0) {
-            // The same counts again; then a 4 x 4 block light enough to
-            // become one mesh: a new assignment, still of 33 subtrees.
-            recorder.Clear();
-            for (int i = 0; round == 2 && i < 16; ++i)
-                counts[size_t(i % 4 + n * (i / 4))] = 1 + i % 3;
-            SetPatchVertexCounts(visual, counts);
-            EnsureRenderRecords(visual);
-        }
-        const std::vector<CVQTerrainQuadNode*> roots = ExpectAssignment(visual, counts, nLimit);
+        recorder.Clear();
+        for (const TerrainEdit& e : rounds[round])
+            ApplyEdit(visual, e);
+        visual.Update();
+        const std::vector<CVQTerrainQuadNode*> roots = ExpectAssignment(visual, nLimit);
         ASSERT_GT(roots.size(), size_t(VQ_TERRAIN_MESH_SLOTS));
         // Reported when the assignment is made, not again while it stands.
         EXPECT_EQ(recorder.Texts(), std::vector<std::string>(round == 1 ? 0 : 1, "false"));
+        LookDownOnEverything(camera, visual);
         ExpectRenderAsReference(visual, camera);
         std::vector<int> drawable;
         for (size_t k = 0; k < size_t(VQ_TERRAIN_MESH_SLOTS); ++k)
@@ -505,20 +339,16 @@ TEST(TerrainFrame, CullingListsExactlyTheBoxesThatPassTheClipTestForRandomCamera
 {
     AssertRecorder recorder;
     const int nx = 7, ny = 5, cells = 4;
-    FrameResources resources(nx, ny, cells);
-    FrameVisual visual;
-    visual.InitData(kTerrainId);
-    visual.Update();
-    // Boxes of different heights: raw corner heights -200 .. 400.
+    TerrainResources resources(kTerrainId, {nx, ny, cells});
+    RecordingVisual visual;
+    visual.InitData(resources.id);
+    // Boxes of different heights, from edits of raw heights -200 .. 200.
     std::mt19937 rng(13);
-    for (CVQTerrainPatch* p : PatchesBelow(visual.Root()))
-        for (int k = 0; k < 4; ++k)
-            p->GetRoot()->SetCornerHeight(k, float(int(rng() % 601) - 200));
+    for (const TerrainEdit& e : RandomEdits(visual.GetTerrainContext(), rng, 30))
+        ApplyEdit(visual, e);
     for (int i : {4, 9, 30})
         visual.GetPatch(i % nx, i / nx)->ResetPatchFlags(VQ_TERRAIN_PATCH_ACTIVE);
-    visual.SetDirty(-1);
     visual.Update();
-    EnsureRenderRecords(visual);
     CVQVector3 lo, hi;
     visual.GetLandscapeBounds(lo, hi);
     EXPECT_EQ(lo.GetZ(), visual.Root()->GetMinZ());
@@ -560,41 +390,36 @@ TEST(TerrainFrame, CullingListsExactlyTheBoxesThatPassTheClipTestForRandomCamera
 TEST(TerrainFrame, UpdateChangesNothingWhenNothingIsDirtyAndNothingWhileInvisible)
 {
     AssertRecorder recorder;
-    FrameResources resources(5, 3, 4);
-    FrameVisual visual;
-    visual.InitData(kTerrainId);
+    TerrainResources resources(kTerrainId, {5, 3, 4});
+    RecordingVisual visual;
+    visual.InitData(resources.id);
+    std::mt19937 rng(21);
+    for (const TerrainEdit& e : RandomEdits(visual.GetTerrainContext(), rng, 10))
+        ApplyEdit(visual, e);
     visual.Update();
-    EnsureRenderRecords(visual);
     EXPECT_FALSE(visual.IsDirty());
+    // What Update brings up to date is clean in the whole tree: the next
+    // dirty Update has nothing to redo.
+    const unsigned int kUpdated = VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES) |
+                                  VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTEXCOUNT) |
+                                  VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_TRIANGLECOUNT) | VQ_TERRAIN_DIRTYMASK_MESH |
+                                  VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_BOUNDS);
+    ForEachNode(visual.Root(), [&](CVQTerrainQuadNode* n) { EXPECT_EQ(n->GetDirtyFlags() & kUpdated, 0u); });
     // Everything Update may touch: each node's dirty mask, mesh slot and
-    // bounds, and every mesh's vertices and render list.
+    // bounds, and what the meshes draw.
     auto state = [&] {
-        std::string out;
-        auto put = [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); };
+        std::vector<std::array<float, 4>> nodes;
         ForEachNode(visual.Root(), [&](CVQTerrainQuadNode* n) {
-            const float aValues[] = {float(n->GetDirtyFlags()), float(n->GetMeshContextId()), n->GetMinZ(),
-                                     n->GetMaxZ()};
-            put(aValues, sizeof aValues);
+            nodes.push_back({float(n->GetDirtyFlags()), float(n->GetMeshContextId()), n->GetMinZ(), n->GetMaxZ()});
         });
-        for (int k = 0; k < VQ_TERRAIN_MESH_SLOTS; ++k) {
-            if (const CVQTerrainMesh* pMesh = visual.GetTerrainContext().GetMeshByIndex(k)) {
-                const CVQTerrainContextVbuffer& vb = pMesh->GetVBuffer();
-                put(vb.GetVertices(), sizeof(_sVQTerrainRawVertex) * size_t(vb.GetVertexCount()));
-                for (int i = 0; i < 5 * 3; ++i) {
-                    int r[8] = {};
-                    if (pMesh->GetRenderListEntry(i, r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]))
-                        put(r, sizeof r);
-                }
-            }
-        }
-        return out;
+        return std::make_pair(nodes, ReadMeshes(visual));
     };
-    const std::string before = state();
+    const auto before = state();
     visual.Update();  // not dirty
-    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(state() == before);
     visual.SetDirty(-1);  // dirty, but nothing in the tree changed
     visual.Update();
-    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(state() == before);
     EXPECT_FALSE(visual.IsDirty());
 
     // Hidden: neither Update nor Display does anything, and it stays dirty.
@@ -603,11 +428,11 @@ TEST(TerrainFrame, UpdateChangesNothingWhenNothingIsDirtyAndNothingWhileInvisibl
     visual.GetPatch(1, 1)->SetPatchColor(0xFF8040C0u, 0);
     visual.SetDirty(-1);
     visual.SetVisible(false);
-    const std::string edited = state();
+    const auto edited = state();
     visual.Update();
     visual.Display(camera.id);
     EXPECT_TRUE(visual.IsDirty());
-    EXPECT_EQ(state(), edited);
+    EXPECT_TRUE(state() == edited);
     EXPECT_TRUE(visual.events.empty());
     visual.SetVisible(true);
     visual.Update();
