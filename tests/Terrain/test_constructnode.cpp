@@ -198,38 +198,27 @@ TEST(TerrainConstructNode, MergingTruncatesTheAverageTowardZero)
 
 TEST(TerrainConstructNode, FlattenCollapsesOnlyAgreeingSubtrees)
 {
-    PooledRoot root;
-    // Sixteen leaves two levels down, all equal.
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            root->SetHeightRecourse(2, 1.0f + 2 * i, 1.0f + 2 * j, 250);
-    ASSERT_EQ(root->CountLeaves(), 16);
+    // Which squares merge is checked against the cell grid of the random
+    // edits above; here the values a merge reports. Every colour and height
+    // survives a merge of four equal children exactly.
     short h = 0;
     unsigned int c = 0;
-    EXPECT_TRUE(root->Flatten(h, c));
-    EXPECT_EQ(root->CountLeaves(), 1);
-    EXPECT_EQ(h, 250);
-    EXPECT_EQ(c, 0xFFFFFFFFu);
-
-    // One leaf with another colour keeps its quadrant split; the others merge.
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            root->SetHeightRecourse(2, 1.0f + 2 * i, 1.0f + 2 * j, 250);
-    root->SetColorRecourse(2, 7.0f, 7.0f, 0xFFFFFFFEu);
-    h = 1;
-    EXPECT_FALSE(root->Flatten(h, c));
-    EXPECT_EQ(h, 1);  // outputs untouched
-    EXPECT_EQ(root->CountLeaves(), 3 + 4);
-
-    // Every colour survives a merge of four equal children exactly.
     for (unsigned int v = 0; v < 256; ++v) {
         PooledRoot r;
         const unsigned int color = v * 0x01010101u;
-        r->SetColorRecourse(1, 4.0f, 4.0f, color);
+        r->SetColorRecourse(1, 4.0f, 4.0f, color);  // the centre touches all four
+        r->SetHeightRecourse(1, 4.0f, 4.0f, short(250 - 3 * int(v)));
         ASSERT_TRUE(r->Flatten(h, c));
         ASSERT_EQ(r->GetColor(), color);
         ASSERT_EQ(c, color);
+        ASSERT_EQ(h, short(250 - 3 * int(v)));
     }
+    // A square that cannot merge leaves the outputs untouched.
+    PooledRoot split;
+    split->SetColorRecourse(1, 7.0f, 7.0f, 0xFFFFFFFEu);
+    h = 1;
+    EXPECT_FALSE(split->Flatten(h, c));
+    EXPECT_EQ(h, 1);
 
     // A missing child stops the merge.
     PooledRoot broken;

@@ -168,39 +168,6 @@ CVQTerrainPatch* FakePatch(intptr_t n)
     return reinterpret_cast<CVQTerrainPatch*>(n * 16 + 16);
 }
 
-TEST(ContextVectorPool, SeventeenthBorrowerWaitsForAReturnedVector)
-{
-    CVQTerrainContext ctx(nullptr);
-    std::vector<PatchVector*> lent;
-    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i) {
-        int nInx = -1;
-        lent.push_back(&ctx.GetNewPatchPointerVector(nInx));
-        lent.back()->push_back(FakePatch(i));
-    }
-
-    struct Loan {
-        PatchVector* pVec;
-        int nInx;
-        size_t nSize;
-    };
-    std::future<Loan> waiter = std::async(std::launch::async, [&ctx] {
-        int nInx = -1;
-        PatchVector& v = ctx.GetNewPatchPointerVector(nInx);
-        return Loan{&v, nInx, v.size()};
-    });
-    EXPECT_EQ(std::future_status::timeout, waiter.wait_for(std::chrono::milliseconds(30)));
-
-    ctx.FreePatchPointerVector(*lent[11], 11);
-    ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(10)));
-    const Loan loan = waiter.get();
-    EXPECT_EQ(11, loan.nInx);
-    EXPECT_EQ(lent[11], loan.pVec);
-    EXPECT_EQ(0u, loan.nSize);
-
-    for (int i = 0; i < VQ_TERRAIN_PATCH_VECTORS; ++i)
-        ctx.FreePatchPointerVector(*lent[i], i);
-}
-
 TEST(ContextVectorPool, MisusedReturnsAreReported)
 {
     AssertRecorder rec;

@@ -164,58 +164,6 @@ TEST(TerrainDegenerated, LeafBesideTwoFinerLeavesOnItsRightBecomesAFanOfFive)
     EXPECT_EQ(Probe::SideCounts(*ChildOf(root, 3)), (std::vector<int>{1, 0, 0, 0}));
 }
 
-TEST(TerrainDegenerated, LeafSurroundedByFinerLeavesHasOneMovedVertexPerSide)
-{
-    TestTerrain t(2, 8);
-    Node* root = t.Patch(1, 1)->GetRoot();
-    const float x0 = root->GetMinX(), y0 = root->GetMinY();
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            if (!(x >= 2 && x < 4 && y >= 2 && y < 4))
-                root->SetHeightRecourse(CellGen(t), x0 + x + 0.5f, y0 + y + 0.5f, short(x * 7 - y * 5));
-    UpdateAll(t);
-
-    Node* leaf = ChildOf(ChildOf(root, 0), 3);
-    ASSERT_TRUE(leaf->IsLeaf());
-    ASSERT_NE(leaf->GetDegenerationInfo(), nullptr);
-    const std::vector<Info*>& ring = *leaf->GetDegenerationInfo();
-    const int expected[8][2] = {{2, 2}, {3, 2}, {4, 2}, {4, 3}, {4, 4}, {3, 4}, {2, 4}, {2, 3}};
-    ASSERT_EQ(ring.size(), 8u);
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(ring[size_t(i)]->fX, x0 + expected[i][0]);
-        EXPECT_EQ(ring[size_t(i)]->fY, y0 + expected[i][1]);
-    }
-    EXPECT_EQ(Probe::SideCounts(*leaf), (std::vector<int>{1, 1, 1, 1}));
-    EXPECT_EQ(leaf->GetCenterVertex().fX, x0 + 3.0f);
-    EXPECT_EQ(leaf->GetCenterVertex().fY, y0 + 3.0f);
-}
-
-TEST(TerrainDegenerated, CoarsePatchBesideFinerPatchMovesThreeVerticesOntoItsStraightEdge)
-{
-    // Patch (0, 1) is one leaf of 4 cells; patch (0, 0) below it is split into
-    // single cells along their shared border.
-    TestTerrain t(2, 4);
-    Node* coarse = t.Patch(0, 1)->GetRoot();
-    coarse->SetHeight(100);
-    Node* fine = t.Patch(0, 0)->GetRoot();
-    for (int x = 0; x < 4; ++x)
-        fine->SetHeightRecourse(CellGen(t), x + 0.5f, 3.5f, short(x * x * 13));
-    UpdateAll(t);
-
-    ASSERT_NE(coarse->GetDegenerationInfo(), nullptr);
-    const std::vector<Info*>& ring = *coarse->GetDegenerationInfo();
-    ASSERT_EQ(ring.size(), 7u);
-    EXPECT_EQ(Probe::SideCounts(*coarse), (std::vector<int>{3, 0, 0, 0}));
-    for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(ring[size_t(i)]->fX, float(i));
-        EXPECT_NEAR(ring[size_t(i)]->fHeight,
-                    coarse->GetCornerHeight(0) + i * 0.25f * (coarse->GetCornerHeight(1) - coarse->GetCornerHeight(0)),
-                    1e-4f);
-        EXPECT_NE(ring[size_t(i)]->nBorderFlags & VQ_TERRAIN_SIDE_YMIN, 0);
-    }
-    // The fine patch moved the same vertices through its neighbour's tree.
-}
-
 TEST(TerrainDegenerated, Pass3InterpolatesAlongTheTreatedSidesAndDescendsOnlyWhenAsked)
 {
     // A single leaf of 8 cells with every inner vertex of its bottom and top

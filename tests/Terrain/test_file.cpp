@@ -361,24 +361,6 @@ TEST_F(TerrainFile, RoundTripGivesTheSameTreesAndTheSameBytes)
     EXPECT_EQ(recorder.Count(), 0u);
 }
 
-TEST_F(TerrainFile, ConstructionNodeWithoutRingWritesNoCentreRecord)
-{
-    CVQTerrainConstructQuadNode* node = CVQTerrainConstructQuadNode::NewNode();
-    auto recordSize = [&] {
-        CFileIO file;
-        file.Open(Path().c_str(), CFileIO::modeWrite);
-        EXPECT_TRUE(node->Save(file));
-        file.Close();
-        return ReadFile(Path()).size();
-    };
-    EXPECT_EQ(recordSize(), 132u + 48u);
-    _sVQTerrainDegeneratedCellInfo info{};
-    for (int i = 0; i < 5; ++i)
-        node->AppendDegenerationInfo(info);
-    EXPECT_EQ(recordSize(), 132u + 6 * 52u + 48u);
-    CVQTerrainConstructQuadNode::DeleteNode(node);
-}
-
 TEST_F(TerrainFile, OldVersionLoadsWithMirroredColoursAndRecomputedRectangles)
 {
     AssertRecorder recorder;

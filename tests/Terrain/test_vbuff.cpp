@@ -155,30 +155,6 @@ TEST(TerrainVBuff, ColourChannelsPackTruncatedWithChannelZeroOnTop)
         EXPECT_EQ(c.nPacked, BuildCorner(0, c.aColor).nColor) << std::hex << c.nPacked;
 }
 
-TEST(TerrainVBuff, FixedSizeSpillsABlockThatDoesNotFitIntoANewSlotWithIndicesFromZero)
-{
-    std::vector<_sVQTerrainRawVertex> vertices;
-    for (int i = 0; i < 40000; ++i)
-        vertices.push_back(Raw(1.0f, float(i)));
-    const std::vector<short> indices = {0, short(39999), 7, 5};
-    Grid grid;
-    CVQTerrainVBuff buf;
-    buf.Init(&grid.ctx, VQ_TERRAIN_VB_MAX_VERTICES, VQ_TERRAIN_VB_MAX_INDICES);
-    buf.BeginAddVertexBuffer();
-    EXPECT_TRUE(buf.Add(vertices.data(), 40000, indices.data(), 4));
-    EXPECT_TRUE(buf.Add(vertices.data(), 40000, indices.data(), 4));
-    buf.EndAddVertexBuffer();
-
-    const std::vector<Pass> passes = ReadAll(buf);
-    ASSERT_EQ(2u, passes.size());
-    for (const Pass& pass : passes) {
-        EXPECT_EQ((std::vector<unsigned short>{0, 39999, 7, 5}), pass.indices);
-        EXPECT_TRUE(Same(vertices[39999], pass.vertices.at(39999)));
-    }
-    EXPECT_EQ(80000, buf.GetVertexCount());
-    EXPECT_EQ(8, buf.GetIndexCount());
-}
-
 TEST(TerrainVBuff, IndicesAreRebasedByTheSlotsVerticesAndOffsetOnlyInTheCopy)
 {
     _sVQTerrainRawVertex a[3] = {Raw(1, 0), Raw(1, 1), Raw(1, 2)}, b[2] = {Raw(2, 0), Raw(2, 1)};
