@@ -14,16 +14,28 @@
 //       ...
 //   }                // and here
 //
+// With bLock false the object does nothing: for operations whose caller
+// says whether it holds the mutex already.
+//
 // The mutex is not owned and must outlive the lock.
 class CVQMutexLock {
 public:
-    explicit CVQMutexLock(CVQMutex& oMutex) : m_oMutex(oMutex) { m_oMutex.Lock(); }
-    ~CVQMutexLock() { m_oMutex.Unlock(); }
+    explicit CVQMutexLock(CVQMutex& oMutex, bool bLock = true) : m_oMutex(oMutex), m_bLocked(bLock)
+    {
+        if (m_bLocked)
+            m_oMutex.Lock();
+    }
+    ~CVQMutexLock()
+    {
+        if (m_bLocked)
+            m_oMutex.Unlock();
+    }
     CVQMutexLock(const CVQMutexLock&) = delete;
     CVQMutexLock& operator=(const CVQMutexLock&) = delete;
 
 private:
     CVQMutex& m_oMutex;
+    const bool m_bLocked;
 };
 
 #endif

@@ -19,6 +19,8 @@
 #include "GameFramework/ResourceManagement/VQResourceHandle.h"
 #include "GameFramework/VQViewport.h"
 #include "GameFramework/VQVisual3d.h"
+#include "MathLib/VQGeomUtilTriangles.h"
+#include "MathLib/VQMathLinearEquations.h"
 
 #include <algorithm>
 #include <cmath>
@@ -836,30 +838,34 @@ void CVQTerrainVisual::UpdateVertices()
     int nVector = -1;
     std::vector<CVQTerrainPatch*>& oDirty = m_oContext.GetNewPatchPointerVector(nVector);
     m_pQuadTree->GetDirtyPatches_OR(oDirty, VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES));
-    for (CVQTerrainPatch* pPatch : oDirty) {
-        int nPatchX = 0, nPatchY = 0;
-        pPatch->GetPatchXY(nPatchX, nPatchY);
-        // The eight neighbours row by row, the patch itself left out; bit k
-        // of the mask marks neighbour k outside the grid:
-        //   5 6 7
-        //   3 . 4
-        //   0 1 2
-        CVQTerrainPatch* aNeighbours[8];
-        unsigned int nMissing = 0;
-        int k = 0;
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (dx == 0 && dy == 0)
-                    continue;
-                aNeighbours[k] = GetPatch(nPatchX + dx, nPatchY + dy);
-                if (!aNeighbours[k])
-                    nMissing |= 1u << k;
-                ++k;
-            }
-        }
-        pPatch->SetCornerHeightsPass(aNeighbours, nMissing, nullptr, nullptr, -1);
-    }
+    for (CVQTerrainPatch* pPatch : oDirty)
+        UpdatePatchVertices(*pPatch);
     m_oContext.FreePatchPointerVector(oDirty, nVector);
+}
+
+void CVQTerrainVisual::UpdatePatchVertices(CVQTerrainPatch& patch)
+{
+    int nPatchX = 0, nPatchY = 0;
+    patch.GetPatchXY(nPatchX, nPatchY);
+    // The eight neighbours row by row, the patch itself left out; bit k
+    // of the mask marks neighbour k outside the grid:
+    //   5 6 7
+    //   3 . 4
+    //   0 1 2
+    CVQTerrainPatch* aNeighbours[8];
+    unsigned int nMissing = 0;
+    int k = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            if (dx == 0 && dy == 0)
+                continue;
+            aNeighbours[k] = GetPatch(nPatchX + dx, nPatchY + dy);
+            if (!aNeighbours[k])
+                nMissing |= 1u << k;
+            ++k;
+        }
+    }
+    patch.SetCornerHeightsPass(aNeighbours, nMissing, nullptr, nullptr, -1);
 }
 
 void CVQTerrainVisual::UpdateBounds()
@@ -1156,52 +1162,324 @@ CVQTerrainPatch* CVQTerrainVisual::GetPatchAt(float fX, float fY) const
     return ConvertToPatchGrid(fX, fY, nPatchX, nPatchY) ? GetPatch(nPatchX, nPatchY) : nullptr;
 }
 
-short CVQTerrainVisual::GetConstructionHeight(float, float) const { return 0; }
+// ---------------------------------------------------------------------------
+// Queries
 
-unsigned int CVQTerrainVisual::GetConstructionColor(float, float) const { return 0; }
+CVQTerrainPatch* CVQTerrainVisual::GetUpdatedPatchAt(float fX, float fY)
+{
+    CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    if (!pPatch || !pPatch->GetDirty(VQ_TERRAIN_DIRTY_VERTICES))
+        return pPatch;
+    // A patch's passes read its neighbours' construction trees, not their
+    // vertices: its own passes are all the point needs. They clean bit 0 up
+    // to the root, though, which the other pending patches still need set
+    // for the next Update to find them: they mark their ancestors again.
+    int nVector = -1;
+    std::vector<CVQTerrainPatch*>& oPending = m_oContext.GetNewPatchPointerVector(nVector);
+    m_pQuadTree->GetDirtyPatches_OR(oPending, VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES));
+    UpdatePatchVertices(*pPatch);
+    for (CVQTerrainPatch* pOther : oPending)
+        if (pOther != pPatch && pOther->GetParent())
+            pOther->GetParent()->SetDirty(VQ_TERRAIN_DIRTY_VERTICES);
+    m_oContext.FreePatchPointerVector(oPending, nVector);
+    return pPatch;
+}
 
-int CVQTerrainVisual::GetTextures(float, float, int&, int&) const { return 0; }
+short CVQTerrainVisual::GetConstructionHeight(float fX, float fY) const
+{
+    const CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    return pPatch ? pPatch->GetHeight(fX, fY) : short(0);
+}
 
-float CVQTerrainVisual::GetHeight(float, float, eForcetype, bool) { return 0.0f; }
+unsigned int CVQTerrainVisual::GetConstructionColor(float fX, float fY) const
+{
+    const CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    return pPatch ? pPatch->GetColor(fX, fY) : 0u;
+}
 
-CVQVector3 CVQTerrainVisual::GetNormal(float, float, bool) { return CVQVector3(); }
+int CVQTerrainVisual::GetTextures(float fX, float fY, int& nTex0, int& nTex1) const
+{
+    const CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    return pPatch ? pPatch->GetTextures(fX, fY, nTex0, nTex1) : 0;
+}
 
-CVQVector3 CVQTerrainVisual::GetInterpolatedNormal(float, float, bool) { return CVQVector3(); }
+namespace {
 
-CVQVector4 CVQTerrainVisual::GetColor(float, float, eForcetype, bool) { return CVQVector4(); }
+// The unit normal that a patch operation (face or interpolated) gives at a
+// point; a zero vector without a patch.
+CVQVector3 UnitNormal(CVQTerrainPatch* pPatch, void (CVQTerrainPatch::*pfnNormal)(float, float, CVQVector3&),
+                      float fX, float fY)
+{
+    CVQVector3 n;
+    if (pPatch)
+        (pPatch->*pfnNormal)(fX, fY, n);
+    n.Normalize();  // a zero vector stays zero
+    return n;
+}
 
-float CVQTerrainVisual::GetHeightConst(float, float, eForcetype) const { return 0.0f; }
+} // namespace
 
-CVQVector3 CVQTerrainVisual::GetNormalConst(float, float) { return CVQVector3(); }
+float CVQTerrainVisual::GetHeight(float fX, float fY, eForcetype, bool bLock)
+{
+    CVQMutexLock oLock(m_oMutex, bLock);
+    CVQTerrainPatch* pPatch = GetUpdatedPatchAt(fX, fY);
+    return pPatch ? pPatch->GetRealHeight(fX, fY) : 0.0f;
+}
 
-CVQVector3 CVQTerrainVisual::GetInterpolatedNormalConst(float, float) { return CVQVector3(); }
+CVQVector3 CVQTerrainVisual::GetNormal(float fX, float fY, bool bLock)
+{
+    CVQMutexLock oLock(m_oMutex, bLock);
+    return UnitNormal(GetUpdatedPatchAt(fX, fY), &CVQTerrainPatch::GetNormal, fX, fY);
+}
+
+CVQVector3 CVQTerrainVisual::GetInterpolatedNormal(float fX, float fY, bool bLock)
+{
+    CVQMutexLock oLock(m_oMutex, bLock);
+    return UnitNormal(GetUpdatedPatchAt(fX, fY), &CVQTerrainPatch::GetInterpolatedNormal, fX, fY);
+}
+
+CVQVector4 CVQTerrainVisual::GetColor(float fX, float fY, eForcetype, bool bLock)
+{
+    CVQMutexLock oLock(m_oMutex, bLock);
+    GetUpdatedPatchAt(fX, fY);
+    return CVQVector4();
+}
+
+float CVQTerrainVisual::GetHeightConst(float fX, float fY, eForcetype) const
+{
+    CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
+    return pPatch ? pPatch->GetRealHeight(fX, fY) : 0.0f;
+}
+
+CVQVector3 CVQTerrainVisual::GetNormalConst(float fX, float fY)
+{
+    return UnitNormal(GetPatchAt(fX, fY), &CVQTerrainPatch::GetNormal, fX, fY);
+}
+
+CVQVector3 CVQTerrainVisual::GetInterpolatedNormalConst(float fX, float fY)
+{
+    return UnitNormal(GetPatchAt(fX, fY), &CVQTerrainPatch::GetInterpolatedNormal, fX, fY);
+}
 
 CVQVector4 CVQTerrainVisual::GetColorConst(float, float, eForcetype) { return CVQVector4(); }
 
-int CVQTerrainVisual::GetTrianglesInRect(CVQVector2&, CVQVector2&, CVQVector2&, _sVQTerrainResultTriangle*, int, bool,
-                                         bool)
+int CVQTerrainVisual::GetTrianglesInRect(CVQVector2& a, CVQVector2& b, CVQVector2& c,
+                                         _sVQTerrainResultTriangle* pResult, int nCapacity, bool bNormals,
+                                         bool bColors)
 {
-    return 0;
+    CVQMutexLock oLock(m_oMutex);
+    const float fArea = b.GetX() * c.GetY() - b.GetY() * c.GetX();
+    if (!HasTerrain() || !pResult || nCapacity <= 0 || fArea == 0.0f || !std::isfinite(fArea))
+        return 0;
+    const CVQVector2 aCorner[4] = {a, a + b, a + c, a + b + c};
+    CVQVector2 vMin = a, vMax = a;
+    for (const CVQVector2& p : aCorner) {
+        vMin.Set(std::min(vMin.GetX(), p.GetX()), std::min(vMin.GetY(), p.GetY()));
+        vMax.Set(std::max(vMax.GetX(), p.GetX()), std::max(vMax.GetY(), p.GetY()));
+    }
+    std::vector<_sVQGeomUtilTriangle> aCandidates;
+    m_pQuadTree->GetTrianglesInRect(a, b, c, vMin, vMax, aCandidates);
+    if (aCandidates.empty())
+        return 0;
+
+    // The prism over the parallelogram: the cube's x and y along the half
+    // edges from the centre, its z over every height the candidates reach
+    // (at least 2500 units below and above 0), with a margin, so that only
+    // the parallelogram's sides cut.
+    float fLowZ = -2500.0f, fHighZ = 2500.0f;
+    for (const _sVQGeomUtilTriangle& tri : aCandidates)
+        for (const _sVQGeomUtilVertex& v : tri.aVertex) {
+            fLowZ = std::min(fLowZ, v.vPos.GetZ());
+            fHighZ = std::max(fHighZ, v.vPos.GetZ());
+        }
+    const float fHalfZ = (fHighZ - fLowZ) * 0.5f * 1.01f + 1.0f;
+    const CVQVector2 vCentre = a + (b + c) * 0.5f;
+    CVQMatrix44 mPrism;
+    mPrism.SetCol(0, CVQVector4(b.GetX() * 0.5f, b.GetY() * 0.5f, 0.0f, 0.0f));
+    mPrism.SetCol(1, CVQVector4(c.GetX() * 0.5f, c.GetY() * 0.5f, 0.0f, 0.0f));
+    mPrism.SetCol(2, CVQVector4(0.0f, 0.0f, fHalfZ, 0.0f));
+    mPrism.SetCol(3, CVQVector4(vCentre.GetX(), vCentre.GetY(), (fLowZ + fHighZ) * 0.5f, 1.0f));
+
+    // A triangle clipped by the prism's four sides is a polygon of at most
+    // seven corners: five pieces. No more room than that is ever needed.
+    const size_t nMostPieces = aCandidates.size() * 5;
+    const int nRoom = nMostPieces < size_t(nCapacity) ? int(nMostPieces) : nCapacity;
+    _sVQGeomUtilTriangle* pPieces = m_oContext.GetGeomTriangleBuffer(nRoom);
+    if (!pPieces)
+        return 0;
+    const int n = CVQGeomUtilTriangles::ClipTriangleList(aCandidates, mPrism, pPieces, nRoom);
+    VQ_ASSERT_MSG(n <= nCapacity, "nTriCounter <= nResultCap");
+    for (int i = 0; i < n && i < nCapacity; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            const _sVQGeomUtilVertex& v = pPieces[i].aVertex[k];
+            _sVQTerrainResultVertex& out = pResult[i].aVertex[k];
+            out = _sVQTerrainResultVertex();
+            out.fX = v.vPos.GetX();
+            out.fY = v.vPos.GetY();
+            out.fZ = v.vPos.GetZ();
+            if (bNormals) {
+                out.fNormalX = v.fNormal[0];
+                out.fNormalY = v.fNormal[1];
+                out.fNormalZ = v.fNormal[2];
+            }
+            if (bColors) {
+                out.nColor = 0;
+                for (int ch = 0; ch < 4; ++ch)
+                    out.nColor |= (unsigned(v.fColor[ch] * 255.0f) & 0xFFu) << (8 * ch);
+            }
+            float u = 0.0f, w = 0.0f;
+            CVQMathLinearEquations::Solve22EquationSys(b.GetX(), c.GetX(), out.fX - a.GetX(), b.GetY(), c.GetY(),
+                                                       out.fY - a.GetY(), u, w);
+            out.fU = u;
+            out.fV = 1.0f - w;
+        }
+    }
+    m_oContext.FreeGeomTriangleBuffer(pPieces);
+    return n;
 }
 
-void CVQTerrainVisual::GetTerrainVertexData(_sVQTerrainRawVertex*, int, bool, bool, bool, bool, CVQVector3*,
-                                            CVQVector3*) const
+void CVQTerrainVisual::GetTerrainVertexData(_sVQTerrainRawVertex* pVertices, int nCount, bool bHeight, bool bNormal,
+                                            bool bColor, bool bTex, CVQVector3* pMin, CVQVector3* pMax) const
 {
+    if (!HasTerrain() || !pVertices || nCount <= 0)
+        return;
+    CVQVector3 vMin, vMax;
+    if (pMin && pMax) {
+        vMin = *pMin;
+        vMax = *pMax;
+    } else {
+        vMin.Set(pVertices[0].fX, pVertices[0].fY, 0.0f);
+        vMax = vMin;
+        for (int i = 1; i < nCount; ++i) {
+            vMin.Set(std::min(vMin.GetX(), pVertices[i].fX), std::min(vMin.GetY(), pVertices[i].fY), 0.0f);
+            vMax.Set(std::max(vMax.GetX(), pVertices[i].fX), std::max(vMax.GetY(), pVertices[i].fY), 0.0f);
+        }
+    }
+    m_pQuadTree->GetTerrainVertexData(pVertices, nCount, bHeight, bNormal, bColor, bTex, vMin, vMax);
 }
 
-bool CVQTerrainVisual::GetPatchIntersectionPoint(CVQVector3, CVQVector3, CVQVector3&) const { return false; }
+bool CVQTerrainVisual::GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3& hit) const
+{
+    if (!HasTerrain())
+        return false;
+    const CVQVector3 vMin(std::min(a.GetX(), b.GetX()), std::min(a.GetY(), b.GetY()), std::min(a.GetZ(), b.GetZ()));
+    const CVQVector3 vMax(std::max(a.GetX(), b.GetX()), std::max(a.GetY(), b.GetY()), std::max(a.GetZ(), b.GetZ()));
+    bool bFound = false;
+    float fDist2 = 0.0f;
+    m_pQuadTree->GetPatchIntersectionPoint(a, b, vMin, vMax, hit, bFound, fDist2);
+    return bFound;
+}
 
-float CVQTerrainVisual::GetMaxHeightOnLine(CVQVector2&, CVQVector2&) const { return 0.0f; }
+float CVQTerrainVisual::GetExtremeHeightOnLine(const CVQVector2& a, const CVQVector2& b, bool bHighest) const
+{
+    if (!HasTerrain())
+        return 0.0f;
+    const CVQVector2 vMin(std::min(a.GetX(), b.GetX()), std::min(a.GetY(), b.GetY()));
+    const CVQVector2 vMax(std::max(a.GetX(), b.GetX()), std::max(a.GetY(), b.GetY()));
+    bool bFound = false;
+    float fBest = 0.0f;
+    if (bHighest)
+        m_pQuadTree->GetMaxHeightOnLinePoint(a, b, vMin, vMax, bFound, fBest);
+    else
+        m_pQuadTree->GetMinHeightOnLinePoint(a, b, vMin, vMax, bFound, fBest);
+    // The ends as well, in case rounding kept the walk from a triangle
+    // there; an end off the terrain has no height to offer (not 0.0, which
+    // would lift a line over ground below 0).
+    for (const CVQVector2& p : {a, b}) {
+        if (!GetPatchAt(p.GetX(), p.GetY()))
+            continue;
+        const float h = GetHeightConst(p.GetX(), p.GetY(), vqForce_Construction);
+        fBest = !bFound ? h : bHighest ? std::max(fBest, h) : std::min(fBest, h);
+        bFound = true;
+    }
+    return bFound ? fBest : 0.0f;
+}
 
-float CVQTerrainVisual::GetMinHeightOnLine(CVQVector2&, CVQVector2&) { return 0.0f; }
+float CVQTerrainVisual::GetMaxHeightOnLine(CVQVector2& a, CVQVector2& b) const
+{
+    return GetExtremeHeightOnLine(a, b, true);
+}
 
-float CVQTerrainVisual::GetPatchAverageHeight(CVQVector2&) { return 0.0f; }
+float CVQTerrainVisual::GetMinHeightOnLine(CVQVector2& a, CVQVector2& b)
+{
+    CVQMutexLock oLock(m_oMutex);
+    return GetExtremeHeightOnLine(a, b, false);
+}
 
-float CVQTerrainVisual::GetPatchMinHeight(CVQVector2&) { return 0.0f; }
+bool CVQTerrainVisual::GetPatchHeightRange(const CVQVector2& p, float& fMin, float& fMax)
+{
+    CVQMutexLock oLock(m_oMutex);
+    CVQTerrainPatch* pPatch = GetPatchAt(p.GetX(), p.GetY());
+    if (!pPatch)
+        return false;
+    CVQVector3 vMin, vMax;
+    pPatch->GetBounds(vMin, vMax);
+    fMin = vMin.GetZ();
+    fMax = vMax.GetZ();
+    return true;
+}
 
-float CVQTerrainVisual::GetPatchMaxHeight(CVQVector2&) { return 0.0f; }
+float CVQTerrainVisual::GetPatchMinHeight(CVQVector2& p)
+{
+    float fMin, fMax;
+    return GetPatchHeightRange(p, fMin, fMax) ? fMin : 0.0f;
+}
 
-bool CVQTerrainVisual::GetCoordsFromScreenCoordinates(const long&, int, int, CVQVector3&, bool) { return false; }
+float CVQTerrainVisual::GetPatchAverageHeight(CVQVector2& p)
+{
+    float fMin, fMax;
+    return GetPatchHeightRange(p, fMin, fMax) ? fMax : 0.0f;  // the highest: see the header
+}
+
+float CVQTerrainVisual::GetPatchMaxHeight(CVQVector2& p)
+{
+    float fMin, fMax;
+    return GetPatchHeightRange(p, fMin, fMax) ? (fMin + fMax) * 0.5f : 0.0f;  // the mean: see the header
+}
+
+bool CVQTerrainVisual::GetCoordsFromScreenCoordinates(const long& lViewportId, int nX, int nY, CVQVector3& hit,
+                                                      bool bLock)
+{
+    CVQMutexLock oLock(m_oMutex, bLock);
+    if (!HasTerrain())
+        return false;
+    CVQObjectHandle oViewport(lViewportId);
+    const CVQViewport* pViewport = oViewport.GetAs<CVQViewport>();
+    if (!pViewport || pViewport->GetSize().GetWidth() <= 0 || pViewport->GetSize().GetHeight() <= 0)
+        return false;
+    // The pixel on the near and the far plane, in world space.
+    const float fX = 2.0f * float(nX) / float(pViewport->GetSize().GetWidth()) - 1.0f;
+    const float fY = 1.0f - 2.0f * float(nY) / float(pViewport->GetSize().GetHeight());
+    CVQVector4 aEnd[2] = {CVQVector4(fX, fY, -1.0f, 1.0f), CVQVector4(fX, fY, 1.0f, 1.0f)};
+    for (CVQVector4& p : aEnd) {
+        p = pViewport->GetInvProjectionMatrix() * p;
+        if (!p.NormalizeW())
+            return false;
+        p = pViewport->GetViewMatrix() * CVQVector4(CVQVector3(p), 1.0f);
+    }
+    const CVQVector3 vNear(aEnd[0]), vFar(aEnd[1]);
+    if (!std::isfinite((vFar - vNear).SquareLength()) || vFar == vNear)
+        return false;
+
+    CVQMatrix44 mClip = GetClipMatrix(*pViewport);
+    CVQVector3 vBoxMin(-1.0f, -1.0f, -1.0f), vBoxMax(1.0f, 1.0f, 1.0f);
+    int nVector = -1;
+    std::vector<CVQTerrainPatch*>& oClicked = m_oContext.GetNewPatchPointerVector(nVector);
+    m_pQuadTree->EnumerateClickedPatches(oClicked, mClip, vBoxMin, vBoxMax, aEnd[0], aEnd[1]);
+    bool bFound = false;
+    float fBest = 0.0f;
+    for (CVQTerrainPatch* pPatch : oClicked) {
+        CVQVector3 p;
+        float fDist2 = 0.0f;
+        if (pPatch->GetHitpoint(vNear, vFar, p, fDist2, true) && (!bFound || fDist2 < fBest)) {
+            bFound = true;
+            fBest = fDist2;
+            hit = p;
+        }
+    }
+    m_oContext.FreePatchPointerVector(oClicked, nVector);
+    return bFound;
+}
 
 int CVQTerrainVisual::CountNodes()
 {

@@ -293,22 +293,53 @@ public:
     virtual void SetPatchColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor);
     virtual void SetPatchColor(float fX, float fY, unsigned int nColor);
 
-    // --- queries: filled with the terrain queries; until then they answer as
-    // for a point outside the terrain (0, 0.0, zero vectors, false, outputs
-    // untouched).
+    // --- queries. World x and y in world units. A point is outside the
+    // terrain when ConvertToPatchGrid refuses it (a point on the far edge
+    // belongs to the last patch); outside, and without a tree, the answer is
+    // 0, 0.0 or a zero vector and outputs stay untouched. Every query
+    // answers from the triangles the meshes draw (fans included), with one
+    // triangle per point for height and normals alike. The forms with bLock
+    // hold m_oMutex when it is true; those marked "no lock" (the Const forms
+    // among them) rely on the caller not editing at the same time.
+    //
+    // The construction data of the leaf and patch at the point, no lock: raw
+    // 16-bit height, packed colour, and the number of texture layers (1 or
+    // 2) with their ids.
     virtual short GetConstructionHeight(float fX, float fY) const;
     virtual unsigned int GetConstructionColor(float fX, float fY) const;
     virtual int GetTextures(float fX, float fY, int& nTex0, int& nTex1) const;
+    // Surface height (world units), unit face normal of the triangle under
+    // the point, and unit interpolated vertex normal. The locking forms first
+    // run the vertex passes of the point's patch when they are pending (dirty
+    // bit 0), editable heights or not, so a read after an edit sees it; the
+    // other pending patches are left to the next Update. The Const forms
+    // answer from what the last passes left. eForce is not read.
     virtual float GetHeight(float fX, float fY, eForcetype eForce, bool bLock);
     virtual CVQVector3 GetNormal(float fX, float fY, bool bLock);
     virtual CVQVector3 GetInterpolatedNormal(float fX, float fY, bool bLock);
+    // (0, 0, 0, 0) everywhere, after the pending passes as above: the
+    // stored colour at a point is GetConstructionColor's.
     virtual CVQVector4 GetColor(float fX, float fY, eForcetype eForce, bool bLock);
     virtual float GetHeightConst(float fX, float fY, eForcetype eForce) const;
     virtual CVQVector3 GetNormalConst(float fX, float fY);
     virtual CVQVector3 GetInterpolatedNormalConst(float fX, float fY);
     virtual CVQVector4 GetColorConst(float fX, float fY, eForcetype eForce);
+    // Under the mutex. The pieces of the surface over the parallelogram with
+    // corner a and edges b and c (corners a, a + b, a + c, a + b + c), at
+    // any height, into pResult[0 .. n - 1]; returns n <= nCapacity (the
+    // first pieces win when there are more). Per vertex: the position; the
+    // vertex normal, or (0, 0, 1) without bNormals; the colour, or
+    // 0xFFFFFFFF without bColors; and (u, v) with
+    //     position.xy = a + u b + (1 - v) c,
+    // so a gives (0, 1), a + b (1, 1), a + c (0, 0). 0 for nCapacity <= 0, a
+    // null pResult, a parallelogram without area, or one off the terrain.
     virtual int GetTrianglesInRect(CVQVector2& a, CVQVector2& b, CVQVector2& c, _sVQTerrainResultTriangle* pResult,
                                    int nCapacity, bool bNormals, bool bColors);
+    // No lock. Fills the requested attributes of the vertices lying on the
+    // terrain from the triangles under them (see
+    // CVQTerrainConstructQuadNode::GetTerrainVertexData); the walk skips
+    // what lies outside the XY box pMin..pMax, or outside the vertices' own
+    // box when either is null. Vertices off the terrain stay untouched.
     virtual void GetTerrainVertexData(_sVQTerrainRawVertex* pVertices, int nCount, bool bHeight, bool bNormal,
                                       bool bColor, bool bTex, CVQVector3* pMin, CVQVector3* pMax) const;
     // The landscape box: X and Y span the power-of-two square of patch
@@ -319,12 +350,32 @@ public:
     virtual void GetLandscapeDimensions(CVQVector3& vDimensions);
     // (max + min) * 0.5.
     virtual void GetLandscapeCenter(CVQVector3& vCenter);
+    // No lock. The surface point nearest to a on the segment a..b, BOTH
+    // ENDS INCLUDED: a segment that ends on the surface, or starts on it,
+    // hits there, and a level segment at exactly the height of flat ground
+    // touches it. False, hit untouched, on a miss. Parts of the tree are
+    // passed over by their heights as the last Update computed them; where
+    // an edit left those stale, every height counts.
     virtual bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3& hit) const;
+    // Highest (no lock) / lowest (under the mutex) surface height above the
+    // 2-D segment a..b, its ends included; 0.0 when it crosses no patch.
     virtual float GetMaxHeightOnLine(CVQVector2& a, CVQVector2& b) const;
     virtual float GetMinHeightOnLine(CVQVector2& a, CVQVector2& b);
+    // Height statistics of the patch under p, under the mutex, from its
+    // bounds as of the last Update; 0.0 outside. The names are the interface
+    // hosts know, and two of them do not say what they return:
+    //     GetPatchMinHeight      the lowest height
+    //     GetPatchAverageHeight  the HIGHEST height, not a mean
+    //     GetPatchMaxHeight      the mean of lowest and highest, not the highest
     virtual float GetPatchAverageHeight(CVQVector2& p);
     virtual float GetPatchMinHeight(CVQVector2& p);
     virtual float GetPatchMaxHeight(CVQVector2& p);
+    // The surface point under pixel (nX, nY) of viewport lViewportId (y
+    // downwards): the nearest hit of the ray from the pixel's point on the
+    // near plane through its point on the far plane (and on), among the
+    // patches whose boxes the ray meets. False, hit untouched, when it hits
+    // nothing, and for a missing viewport, one of zero size, or a pixel that
+    // cannot be unprojected.
     virtual bool GetCoordsFromScreenCoordinates(const long& lViewportId, int nX, int nY, CVQVector3& hit,
                                                 bool bLock);
     // Patch flags, without the visual's lock. A point outside the terrain
@@ -516,6 +567,16 @@ private:
                                       CVQTerrainQuadNode* pNode, unsigned int nFlags);
     // The patch under a world point (ConvertToPatchGrid); null outside.
     CVQTerrainPatch* GetPatchAt(float fX, float fY) const;
+    // GetPatchAt for the locking point queries: the patch's vertex passes
+    // run first when they are pending.
+    CVQTerrainPatch* GetUpdatedPatchAt(float fX, float fY);
+    // The vertex passes of one patch, beside its eight neighbours.
+    void UpdatePatchVertices(CVQTerrainPatch& patch);
+    // The patch statistics' common part: under the mutex, the height range
+    // of the patch under p; false outside.
+    bool GetPatchHeightRange(const CVQVector2& p, float& fMin, float& fMax);
+    // The line extremes' common part (no lock).
+    float GetExtremeHeightOnLine(const CVQVector2& a, const CVQVector2& b, bool bHighest) const;
     // Whether the context describes a terrain within the limits above.
     bool CanBuild() const;
     // Deletes the patch and node arrays and forgets the tree.

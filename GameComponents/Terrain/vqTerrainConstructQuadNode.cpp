@@ -9,6 +9,7 @@
 #include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainPen.h"
 #include "GameFramework/VQColor.h"
+#include "MathLib/VQGeomUtilIntersections.h"
 #include "MathLib/VQGeomUtilTriangle.h"
 #include "MathLib/VQMathLinearEquations.h"
 #include "MathLib/VQVector4.h"
@@ -1747,18 +1748,24 @@ int CVQTerrainConstructQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
 // (0, 1, 3) and (u, v - u) in the upper one (0, 3, 2); in a fan it is solved
 // from the positions. Outside the leaf the same plane is extrapolated.
 
+int CVQTerrainConstructQuadNode::GetHalfAt(float fX, float fY, float& s, float& t) const
+{
+    const float u = (fX - GetMinX()) / (GetMaxX() - GetMinX());
+    const float v = (fY - GetMinY()) / (GetMaxY() - GetMinY());
+    const int nTriangle = VQTerrainCellTriangleAt(u, v);
+    s = nTriangle == 0 ? u - v : u;
+    t = nTriangle == 0 ? v : v - u;
+    return nTriangle;
+}
+
 bool CVQTerrainConstructQuadNode::GetLeafTriangleAt(float fX, float fY, _sVQTerrainDegeneratedCellInfo* pOut,
                                                     float& s, float& t, int* pHalf) const
 {
     if (!m_aDegenerationInfo) {
-        const float u = (fX - GetMinX()) / (GetMaxX() - GetMinX());
-        const float v = (fY - GetMinY()) / (GetMaxY() - GetMinY());
-        const int nTriangle = VQTerrainCellTriangleAt(u, v);
+        const int nTriangle = GetHalfAt(fX, fY, s, t);
         if (pHalf)
             *pHalf = nTriangle;
         GetLeafTriangle(nTriangle, nullptr, pOut);
-        s = nTriangle == 0 ? u - v : u;
-        t = nTriangle == 0 ? v : v - u;
         return true;
     }
     if (pHalf)
@@ -1780,18 +1787,36 @@ inline float AtPoint(float a, float b, float c, float s, float t) { return a + s
 
 } // namespace
 
+CVQTerrainConstructQuadNode* CVQTerrainConstructQuadNode::LeafAt(float fX, float fY)
+{
+    if (IsInner() && !IsIn(fX, fY))
+        return nullptr;
+    // Children are their parent's quadrants (GetQuadrantRect) and share its
+    // midlines, so the first child 0..3 holding a point of the parent follows
+    // from the midlines alone: a point on a midline goes to the lower side.
+    // One node fetched per level instead of up to four.
+    CVQTerrainConstructQuadNode* pNode = this;
+    while (pNode && pNode->IsInner()) {
+        float x0, y0, fMidX, fMidY;
+        pNode->GetQuadrantRect(0, x0, y0, fMidX, fMidY);
+        pNode = pNode->Child((fX <= fMidX ? 0 : 1) + (fY <= fMidY ? 0 : 2));
+    }
+    return pNode;
+}
+
 float CVQTerrainConstructQuadNode::GetRealHeight(float fX, float fY)
 {
-    if (IsInner()) {
-        for (int i = 0; i < 4; ++i)
-            if (CVQTerrainConstructQuadNode* pChild = Child(i))
-                if (pChild->IsIn(fX, fY))
-                    return pChild->GetRealHeight(fX, fY);
+    const CVQTerrainConstructQuadNode* pLeaf = LeafAt(fX, fY);
+    if (!pLeaf)
         return 0.0f;
+    float s = 0.0f, t = 0.0f;
+    if (!pLeaf->m_aDegenerationInfo) {
+        // The most asked query: straight from the corners of the half.
+        const int* c = VQ_TERRAIN_CELL_TRIANGLE_CORNERS[pLeaf->GetHalfAt(fX, fY, s, t)];
+        return AtPoint(pLeaf->m_fCornerHeight[c[0]], pLeaf->m_fCornerHeight[c[1]], pLeaf->m_fCornerHeight[c[2]], s, t);
     }
     _sVQTerrainDegeneratedCellInfo tri[3];
-    float s = 0.0f, t = 0.0f;
-    if (!GetLeafTriangleAt(fX, fY, tri, s, t))
+    if (!pLeaf->GetLeafTriangleAt(fX, fY, tri, s, t))
         return 0.0f;
     return AtPoint(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t);
 }
@@ -1799,12 +1824,8 @@ float CVQTerrainConstructQuadNode::GetRealHeight(float fX, float fY)
 bool CVQTerrainConstructQuadNode::GetTriangleBaseAt(float fX, float fY, CVQVector3& e1, CVQVector3& e2)
 {
     if (IsInner()) {
-        bool bFound = false;
-        for (int i = 0; i < 4; ++i)
-            if (CVQTerrainConstructQuadNode* pChild = Child(i))
-                if (pChild->IsIn(fX, fY))
-                    bFound = pChild->GetTriangleBaseAt(fX, fY, e1, e2) || bFound;
-        return bFound;
+        CVQTerrainConstructQuadNode* pLeaf = LeafAt(fX, fY);
+        return pLeaf && pLeaf->GetTriangleBaseAt(fX, fY, e1, e2);
     }
     _sVQTerrainDegeneratedCellInfo tri[3];
     float s = 0.0f, t = 0.0f;
@@ -1833,12 +1854,8 @@ bool CVQTerrainConstructQuadNode::GetTriangleBaseAt(float fX, float fY, CVQVecto
 bool CVQTerrainConstructQuadNode::GetNormalAt(float fX, float fY, CVQVector3& n)
 {
     if (IsInner()) {
-        bool bFound = false;
-        for (int i = 0; i < 4; ++i)
-            if (CVQTerrainConstructQuadNode* pChild = Child(i))
-                if (pChild->IsIn(fX, fY))
-                    bFound = pChild->GetNormalAt(fX, fY, n) || bFound;
-        return bFound;
+        CVQTerrainConstructQuadNode* pLeaf = LeafAt(fX, fY);
+        return pLeaf && pLeaf->GetNormalAt(fX, fY, n);
     }
     _sVQTerrainDegeneratedCellInfo tri[3];
     float s = 0.0f, t = 0.0f;
@@ -1848,6 +1865,85 @@ bool CVQTerrainConstructQuadNode::GetNormalAt(float fX, float fY, CVQVector3& n)
           AtPoint(tri[0].fNormalY, tri[1].fNormalY, tri[2].fNormalY, s, t),
           AtPoint(tri[0].fNormalZ, tri[1].fNormalZ, tri[2].fNormalZ, s, t));
     return true;
+}
+
+bool CVQTerrainConstructQuadNode::GetNearestLineHit(const CVQVector3& a, const CVQVector3& b, bool bExtendPastB,
+                                                    const CVQTerrainContext& ctx, bool& found, CVQVector3& hit,
+                                                    float& fDist2) const
+{
+    float fT = 0.0f;
+    if (!GetLineEntry(a, b, bExtendPastB, fT) || (found && fT * fT * (b - a).SquareLength() > fDist2))
+        return false;
+    return NearestLineHitRecourse(a, b, bExtendPastB, ctx, found, hit, fDist2);
+}
+
+bool CVQTerrainConstructQuadNode::NearestLineHitRecourse(const CVQVector3& a, const CVQVector3& b,
+                                                         bool bExtendPastB, const CVQTerrainContext& ctx,
+                                                         bool& found, CVQVector3& hit, float& fDist2) const
+{
+    if (IsInner()) {
+        return VisitChildrenAlongLine(a, b, bExtendPastB, found, fDist2, [&](const CVQTerrainQuadNode& child) {
+            return static_cast<const CVQTerrainConstructQuadNode&>(child).NearestLineHitRecourse(
+                a, b, bExtendPastB, ctx, found, hit, fDist2);
+        });
+    }
+    bool bStored = false;
+    _sVQTerrainDegeneratedCellInfo tri[3];
+    for (int i = 0, n = GetLeafTriangleCount(); i < n; ++i) {
+        if (!GetLeafTriangle(i, nullptr, tri))
+            continue;
+        CVQVector3 c[3];
+        for (int k = 0; k < 3; ++k)
+            c[k].Set(tri[k].fX, tri[k].fY, ctx.ConvertHeight(tri[k].fHeight));
+        CVQVector3 p;
+        if (!CVQGeomUtilIntersections::IntersectsTri2Line3D(a, b, c[0], c[1], c[2], false, bExtendPastB, &p, nullptr))
+            continue;
+        const float fD = (p - a).SquareLength();
+        if (found && fD >= fDist2)
+            continue;
+        found = bStored = true;
+        hit = p;
+        fDist2 = fD;
+    }
+    return bStored;
+}
+
+void CVQTerrainConstructQuadNode::GetExtremeHeightOnLine(const CVQVector2& a, const CVQVector2& b,
+                                                         const CVQVector2& vMin, const CVQVector2& vMax,
+                                                         bool bHighest, const CVQTerrainContext& ctx, bool& found,
+                                                         float& h) const
+{
+    if (!MayChangeExtremeOnLine(a, b, vMin, vMax, bHighest, found, h))
+        return;
+    if (IsInner()) {
+        for (int i = 0; i < 4; ++i)
+            if (const CVQTerrainConstructQuadNode* pChild = Child(i))
+                pChild->GetExtremeHeightOnLine(a, b, vMin, vMax, bHighest, ctx, found, h);
+        return;
+    }
+    _sVQTerrainDegeneratedCellInfo tri[3];
+    for (int i = 0, n = GetLeafTriangleCount(); i < n; ++i) {
+        CVQVector2 aEnd[2];
+        if (!GetLeafTriangle(i, nullptr, tri) ||
+            !CVQGeomUtilIntersections::IntersectsLine2Tri2D(a, b, CVQVector2(tri[0].fX, tri[0].fY),
+                                                            CVQVector2(tri[1].fX, tri[1].fY),
+                                                            CVQVector2(tri[2].fX, tri[2].fY), &aEnd[0], &aEnd[1],
+                                                            false, false))
+            continue;
+        for (const CVQVector2& p : aEnd) {
+            // The point's place in the triangle (it has area, or the line
+            // would not have met it): the plane's height there.
+            const _sVQTerrainDegeneratedCellInfo& o = tri[0];
+            float s = 0.0f, t = 0.0f;
+            CVQMathLinearEquations::Solve22EquationSys(tri[1].fX - o.fX, tri[2].fX - o.fX, p.GetX() - o.fX,
+                                                       tri[1].fY - o.fY, tri[2].fY - o.fY, p.GetY() - o.fY, s, t);
+            const float z = ctx.ConvertHeight(AtPoint(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t));
+            if (!found || (bHighest ? z > h : z < h)) {
+                found = true;
+                h = z;
+            }
+        }
+    }
 }
 
 void CVQTerrainConstructQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight,

@@ -134,13 +134,14 @@ public:
     // passes ran: every point answers from the triangle that holds it, the
     // one that mesh assembly draws there (the halves of an ordinary leaf are
     // split along the diagonal VQ_TERRAIN_CELL_TRIANGLE_CORNERS names).
-    // Inner nodes ask their children containing the point: GetRealHeight the
-    // first one (0.0 when none does), the other two every one, the last
-    // deciding. A leaf asked about a point outside its square extrapolates
-    // the plane of the triangle chosen by the point. False (outputs
-    // untouched) where no triangle answered; a fan that holds no wedge for
-    // the point or a triangle of zero area is reported ("bDontDie").
-    // Raw height units, not converted.
+    // One border rule for all three, so that height and normal at a point
+    // come from the same triangle: an inner node asks the first of its
+    // children 0..3 that contains the point (borders included), and answers
+    // 0.0 / false when none does. A leaf asked about a point outside its
+    // square extrapolates the plane of the triangle chosen by the point.
+    // False (outputs untouched) where no triangle answered; a fan that holds
+    // no wedge for the point or a triangle of zero area is reported
+    // ("bDontDie"). Raw height units, not converted.
     virtual float GetRealHeight(float fX, float fY);
     // Two edges spanning the triangle's plane (world x, y; raw heights): of
     // an ordinary leaf's lower half (0, 1, 3) corner 0 -> 1 and 1 -> 3, of
@@ -149,6 +150,28 @@ public:
     virtual bool GetTriangleBaseAt(float fX, float fY, CVQVector3& e1, CVQVector3& e2);
     // The corner normals interpolated over the triangle, not renormalised.
     virtual bool GetNormalAt(float fX, float fY, CVQVector3& n);
+
+    // Lines against the drawn triangles (world units, heights converted
+    // with ctx), entering only the nodes whose boxes the line meets
+    // (GetLineEntry, GetMaxHeightOnLinePoint of the tree node); nothing is
+    // allocated.
+    //
+    // The point nearest to a where the line meets a triangle: the closed
+    // segment a..b, or with bExtendPastB the ray from a through b. Triangles
+    // are closed and two-sided; a line lying in a triangle's plane (a level
+    // ray over flat ground) meets it where it enters it. found: false, or a
+    // hit held already (hit, fDist2 its squared distance from a) that only
+    // a nearer one replaces. True when this call stored a hit.
+    bool GetNearestLineHit(const CVQVector3& a, const CVQVector3& b, bool bExtendPastB, const CVQTerrainContext& ctx,
+                           bool& found, CVQVector3& hit, float& fDist2) const;
+    // Raises (bHighest) or lowers h to the extreme surface height above the
+    // 2-D segment a..b (bounding box vMin..vMax): over each triangle the
+    // surface is a plane, so its extremes along the segment lie where the
+    // segment enters and leaves the triangle. The first height found
+    // replaces h (found is then set).
+    void GetExtremeHeightOnLine(const CVQVector2& a, const CVQVector2& b, const CVQVector2& vMin,
+                                const CVQVector2& vMax, bool bHighest, const CVQTerrainContext& ctx, bool& found,
+                                float& h) const;
     virtual float GetCornerHeight(int nCorner) const;
 
     // Pen form: splits the leaves under the pen down to nGen, and never below
@@ -405,12 +428,23 @@ private:
     // context (the caller converts heights with it).
     template <class Visit>
     void ForEachLeafTriangle(const CVQTerrainContext* ctx, const Visit& visit) const;
+    // The half (0 lower, 1 upper) of an ordinary leaf holding the point, and
+    // the point's place (s, t) in it (see GetLeafTriangleAt).
+    int GetHalfAt(float fX, float fY, float& s, float& t) const;
     // The triangle of this leaf holding the point and the point's place in
     // it: f = f(a) + s (f(b) - f(a)) + t (f(c) - f(a)). pHalf receives 0 or
     // 1 for the halves of an ordinary leaf, -1 for a fan. False, reported
     // ("bDontDie"), when a fan has no wedge for it or a zero-area triangle.
     bool GetLeafTriangleAt(float fX, float fY, _sVQTerrainDegeneratedCellInfo* pOut, float& s, float& t,
                            int* pHalf = nullptr) const;
+    // The leaf that answers the point queries for a point: this node when
+    // it is a leaf, else the leaf holding the point, where on a shared border
+    // the first child 0..3 holding it wins (as GetNodeAt); null outside, or
+    // where an inner node lacks the child.
+    CVQTerrainConstructQuadNode* LeafAt(float fX, float fY);
+    // GetNearestLineHit below a node the line is known to enter.
+    bool NearestLineHitRecourse(const CVQVector3& a, const CVQVector3& b, bool bExtendPastB,
+                                const CVQTerrainContext& ctx, bool& found, CVQVector3& hit, float& fDist2) const;
     // Child i's rectangle inside rect, split at (xMid, yMid).
     static _svqCellRect ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid);
     CVQTerrainConstructQuadNode* Child(int i) const

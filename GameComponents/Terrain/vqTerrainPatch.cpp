@@ -7,9 +7,11 @@
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
+#include "MathLib/VQGeomUtilIntersections.h"
 #include "MathLib/VQMatrix44.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 
@@ -392,9 +394,15 @@ bool CVQTerrainPatch::Save(CFileIO& file)
 
 void CVQTerrainPatch::Export(CFileIO&) {}
 
-void CVQTerrainPatch::GetTrianglesInRect(const CVQVector2&, const CVQVector2&, const CVQVector2&, const CVQVector2&,
-                                         const CVQVector2&, std::vector<_sVQGeomUtilTriangle>&)
+void CVQTerrainPatch::GetTrianglesInRect(const CVQVector2&, const CVQVector2&, const CVQVector2&,
+                                         const CVQVector2& vMin, const CVQVector2& vMax,
+                                         std::vector<_sVQGeomUtilTriangle>& triangles)
 {
+    if (!OverlapsXY(vMin, vMax))
+        return;
+    VQ_ASSERT(m_pRoot != NULL);
+    if (m_pRoot)
+        m_pRoot->GetPatchTriangles(triangles, m_pContext);
 }
 
 void CVQTerrainPatch::GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight, bool bNormal,
@@ -410,15 +418,27 @@ bool CVQTerrainPatch::CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxM
     return CVQTerrainQuadNode::CheckVisible(m, vBoxMin, vBoxMax, flags, false);
 }
 
-bool CVQTerrainPatch::GetPatchIntersectionPoint(CVQVector3, CVQVector3, CVQVector3, CVQVector3, CVQVector3&, bool&,
-                                                float&) const
+bool CVQTerrainPatch::GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax,
+                                                CVQVector3& hit, bool& found, float& dist) const
 {
-    return false;
+    // The walk starts from the hit held, so it skips what lies beyond it.
+    return OverlapsXY(vMin, vMax) && m_pRoot && m_pContext &&
+           m_pRoot->GetNearestLineHit(a, b, false, *m_pContext, found, hit, dist);
 }
 
-void CVQTerrainPatch::GetMaxHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2, CVQVector2, bool&, float&) {}
+void CVQTerrainPatch::GetMaxHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax,
+                                              bool& found, float& height)
+{
+    if (m_pRoot && m_pContext)
+        m_pRoot->GetExtremeHeightOnLine(a, b, vMin, vMax, true, *m_pContext, found, height);
+}
 
-void CVQTerrainPatch::GetMinHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2, CVQVector2, bool&, float&) {}
+void CVQTerrainPatch::GetMinHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax,
+                                              bool& found, float& height)
+{
+    if (m_pRoot && m_pContext)
+        m_pRoot->GetExtremeHeightOnLine(a, b, vMin, vMax, false, *m_pContext, found, height);
+}
 
 void CVQTerrainPatch::SampleUndoProps(CVQTerrainUndoInfo& info)
 {
@@ -462,11 +482,37 @@ void CVQTerrainPatch::ValidateMeshContextIds(CVQTerrainContext&) { VQ_ASSERT_FAI
 
 void CVQTerrainPatch::BroadcastMeshContextIds(int nId) { m_nMeshContextId = nId; }
 
-float CVQTerrainPatch::GetRealHeight(float, float) { return 0.0f; }
+bool CVQTerrainPatch::ClampIntoSquare(float& fX, float& fY) const
+{
+    VQ_ASSERT(m_pRoot != NULL);
+    // NaN lands on the minimum.
+    fX = fX > GetMaxX() ? GetMaxX() : fX >= GetMinX() ? fX : GetMinX();
+    fY = fY > GetMaxY() ? GetMaxY() : fY >= GetMinY() ? fY : GetMinY();
+    return m_pRoot && m_pContext;
+}
 
-void CVQTerrainPatch::GetNormal(float, float, CVQVector3& n) { n.Set(0.0f, 0.0f, 1.0f); }
+float CVQTerrainPatch::GetRealHeight(float fX, float fY)
+{
+    return ClampIntoSquare(fX, fY) ? m_pContext->ConvertHeight(m_pRoot->GetRealHeight(fX, fY)) : 0.0f;
+}
 
-void CVQTerrainPatch::GetInterpolatedNormal(float, float, CVQVector3& n) { n.Set(0.0f, 0.0f, 1.0f); }
+void CVQTerrainPatch::GetNormal(float fX, float fY, CVQVector3& n)
+{
+    CVQVector3 e1, e2;
+    if (ClampIntoSquare(fX, fY))
+        m_pRoot->GetTriangleBaseAt(fX, fY, e1, e2);
+    // The edges carry raw height differences: scaled, without the bias.
+    e1.SetZ(m_pContext ? m_pContext->ConvertHeightRelative(e1.GetZ()) : 0.0f);
+    e2.SetZ(m_pContext ? m_pContext->ConvertHeightRelative(e2.GetZ()) : 0.0f);
+    n = e1 * e2;
+}
+
+void CVQTerrainPatch::GetInterpolatedNormal(float fX, float fY, CVQVector3& n)
+{
+    n.Set(0.0f, 0.0f, 0.0f);
+    if (ClampIntoSquare(fX, fY))
+        m_pRoot->GetNormalAt(fX, fY, n);
+}
 
 void CVQTerrainPatch::GetBounds(CVQVector3& vMin, CVQVector3& vMax)
 {
@@ -474,11 +520,38 @@ void CVQTerrainPatch::GetBounds(CVQVector3& vMin, CVQVector3& vMax)
     vMax.Set(GetMaxX(), GetMaxY(), m_fMaxZ);
 }
 
-bool CVQTerrainPatch::DoesHitCube(const CVQVector3&, const CVQVector3&) { return false; }
+bool CVQTerrainPatch::DoesHitCube(const CVQVector3& a, const CVQVector3& b)
+{
+    const CVQVector3 lo(GetMinX(), GetMinY(), m_fMinZ), hi(GetMaxX(), GetMaxY(), m_fMaxZ);
+    const CVQVector3 ex(GetMaxX() - GetMinX(), 0.0f, 0.0f), ey(0.0f, GetMaxY() - GetMinY(), 0.0f);
+    const CVQVector3 ez(0.0f, 0.0f, m_fMaxZ - m_fMinZ);
+    // Corner and edges of each face: the three at the low corner, then the
+    // three at the high one.
+    const CVQVector3 aFace[6][3] = {{lo, ex, ey},   {lo, ex, ez},   {lo, ey, ez},
+                                    {hi, -ex, -ey}, {hi, -ex, -ez}, {hi, -ey, -ez}};
+    for (const CVQVector3* face : aFace) {
+        bool bInPlane = false;
+        if (CVQGeomUtilIntersections::IntersectsSquare2Line3D(a, b, face[0], face[1], face[2], false, true, bInPlane,
+                                                              nullptr, nullptr) &&
+            !bInPlane)
+            return true;
+    }
+    return false;
+}
 
-bool CVQTerrainPatch::DoesHit(const CVQVector3&, const CVQVector3&) { return false; }
+bool CVQTerrainPatch::DoesHit(const CVQVector3& a, const CVQVector3& b)
+{
+    CVQVector3 hit;
+    float fDist2 = 0.0f;
+    return GetHitpoint(a, b, hit, fDist2, true);
+}
 
-bool CVQTerrainPatch::GetHitpoint(const CVQVector3&, const CVQVector3&, CVQVector3&, float&, bool) { return false; }
+bool CVQTerrainPatch::GetHitpoint(const CVQVector3& a, const CVQVector3& b, CVQVector3& hit, float& dist, bool bNearest)
+{
+    VQ_ASSERT(m_pRoot != NULL);
+    bool bFound = false;
+    return m_pRoot && m_pContext && m_pRoot->GetNearestLineHit(a, b, bNearest, *m_pContext, bFound, hit, dist);
+}
 
 bool CVQTerrainPatch::CheckDirtyIntersection(const CVQMatrix44& m, float fWidth, float fHeight, int nX, int nY)
 {
@@ -489,19 +562,23 @@ bool CVQTerrainPatch::CheckDirtyIntersection(const CVQMatrix44& m, float fWidth,
     const float aY[2] = {GetMinY(), GetMaxY()};
     const float aZ[2] = {m_fMinZ, m_fMaxZ};
     float fMinX = 0.0f, fMaxX = 0.0f, fMinY = 0.0f, fMaxY = 0.0f;
+    bool bAny = false;
     for (int i = 0; i < 8; ++i) {
         CVQVector4 p = m * CVQVector4(aX[i & 1], aY[(i >> 1) & 1], aZ[(i >> 2) & 1], 1.0f);
-        p.NormalizeW();  // a corner at w = 0 stays as it is
-        if (i == 0 || p.GetX() < fMinX)
+        // The division would mirror a corner behind the eye onto the screen.
+        if (!(p.GetW() > 0.0f) || !p.NormalizeW())
+            continue;
+        if (!bAny || p.GetX() < fMinX)
             fMinX = p.GetX();
-        if (i == 0 || p.GetX() > fMaxX)
+        if (!bAny || p.GetX() > fMaxX)
             fMaxX = p.GetX();
-        if (i == 0 || p.GetY() < fMinY)
+        if (!bAny || p.GetY() < fMinY)
             fMinY = p.GetY();
-        if (i == 0 || p.GetY() > fMaxY)
+        if (!bAny || p.GetY() > fMaxY)
             fMaxY = p.GetY();
+        bAny = true;
     }
-    return fMinX <= fScreenX && fScreenX <= fMaxX && fMinY <= fScreenY && fScreenY <= fMaxY;
+    return bAny && fMinX <= fScreenX && fScreenX <= fMaxX && fMinY <= fScreenY && fScreenY <= fMaxY;
 }
 
 // ---------------------------------------------------------------------------

@@ -68,6 +68,7 @@ public:
     using CVQTerrainQuadNode::SetUserColor;
     void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor, unsigned int nExtra,
                       eUserColorOperator eOp) override;
+    // Every triangle of the patch, unclipped, when its square meets the box.
     void GetTrianglesInRect(const CVQVector2& v0, const CVQVector2& v1, const CVQVector2& v2, const CVQVector2& vMin,
                             const CVQVector2& vMax, std::vector<_sVQGeomUtilTriangle>& triangles) override;
     // Hands the vertices to the construction tree when the patch's square
@@ -77,6 +78,9 @@ public:
     // The tree node's box test; bRecurse does not matter to a leaf.
     bool CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxMin, const CVQVector3& vBoxMax, unsigned int flags,
                       bool bRecurse) override;
+    // The patch's step of the tree's line walks: the nearest hit on the
+    // segment, stored when nearer than the one held; the extremes over the
+    // triangles the segment crosses.
     bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax, CVQVector3& hit,
                                    bool& found, float& dist) const override;
     void GetMaxHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
@@ -172,10 +176,25 @@ public:
     virtual void SetCornerHeightsPass(CVQTerrainPatch** pNeighbours, unsigned int nMissing,
                                       _svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
                                       int nPass);
-    // Patch-level geometric queries; filled with their subsystem.
+    // --- Geometric queries on the drawn surface (world units), after the
+    // vertex passes ran. Without a construction root they answer 0.0, a zero
+    // vector, nothing or false; the point queries, GetHitpoint and
+    // GetTrianglesInRect report it ("m_pRoot != NULL").
+    //
+    // Point queries. The point is first clamped into the patch's square, so
+    // a point a rounding off its border (from the visual's patch grid)
+    // still finds its triangle; the construction tree's border rule then
+    // picks one triangle for height and normals alike.
+    // World height of the surface.
     virtual float GetRealHeight(float fX, float fY);
+    // Face normal of the triangle under the point: the cross product of two
+    // of its edges (world units), pointing up; not normalised (its length is
+    // twice the triangle's area seen from above in z).
     virtual void GetNormal(float fX, float fY, CVQVector3& n);
+    // The triangle's vertex normals interpolated at the point, not
+    // normalised.
     virtual void GetInterpolatedNormal(float fX, float fY, CVQVector3& n);
+    // The patch's square and its height range as of the last UpdateBounds.
     virtual void GetBounds(CVQVector3& vMin, CVQVector3& vMax);
     // Appends the patch's triangles exactly as its mesh draws them (same
     // order, positions in world units, heights converted).
@@ -185,14 +204,23 @@ public:
     // [min, mid) and [mid, max); -1 outside and on the upper edges.
     virtual int GetQuadrant(float fX, float fY) const;
 
+    // Whether the ray from a through b crosses a face of the patch's box
+    // (square, bounds as of the last UpdateBounds); running inside a face's
+    // plane does not count.
     virtual bool DoesHitCube(const CVQVector3& a, const CVQVector3& b);
+    // Whether the ray from a through b meets the surface.
     virtual bool DoesHit(const CVQVector3& a, const CVQVector3& b);
+    // The surface point nearest to a on the segment a..b (with bNearest: on
+    // the ray from a through b) and its squared distance from a; false,
+    // outputs untouched, on a miss. The construction tree is walked along
+    // the line (see CVQTerrainConstructQuadNode::GetNearestLineHit).
     virtual bool GetHitpoint(const CVQVector3& a, const CVQVector3& b, CVQVector3& hit, float& dist, bool bNearest);
     // Screen picking of the patch's box: whether pixel (nX, nY) of a
     // viewport of fWidth x fHeight pixels (y downwards) lies inside the
-    // screen rectangle that bounds the box's eight corners transformed by
-    // the world-to-clip matrix m (borders included). Corners behind the eye
-    // are not treated specially: callers use it on what is in front.
+    // screen rectangle that bounds the box's corners transformed by the
+    // world-to-clip matrix m (borders included). Corners behind the eye
+    // (w <= 0) have no place on the screen and are left out; a box wholly
+    // behind it is never picked.
     virtual bool CheckDirtyIntersection(const CVQMatrix44& m, float fWidth, float fHeight, int nX, int nY);
 
     // --- non-virtual ---------------------------------------------------
@@ -212,6 +240,9 @@ public:
     void GetRenderTextures(int& nTex0, int& nTex1) const;
 
 protected:
+    // Clamps a point into the patch's square (NaN to its minimum). False,
+    // reported, without a construction root; false without a context.
+    bool ClampIntoSquare(float& fX, float& fY) const;
     // The construction leaf at a point of this patch or of one of its eight
     // neighbours. pNeighbours[0..7] are the patches at (column, row) offsets
     // (-1,-1), (0,-1), (+1,-1), (-1,0), (+1,0), (-1,+1), (0,+1), (+1,+1); bit i

@@ -9,6 +9,7 @@
 #include "MathLib/VQGeomUtilIntersections.h"
 #include "MathLib/VQMatrix44.h"
 
+#include <cfloat>
 #include <cmath>
 
 #define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainQuadnode"
@@ -299,10 +300,15 @@ void CVQTerrainQuadNode::SetUserColor(float fX0, float fY0, float fX1, float fY1
             pChild->SetUserColor(fX0, fY0, fX1, fY1, nColor, nExtra, eOp);
 }
 
-void CVQTerrainQuadNode::GetTrianglesInRect(const CVQVector2&, const CVQVector2&, const CVQVector2&,
-                                            const CVQVector2&, const CVQVector2&,
-                                            std::vector<_sVQGeomUtilTriangle>&)
+void CVQTerrainQuadNode::GetTrianglesInRect(const CVQVector2& v0, const CVQVector2& v1, const CVQVector2& v2,
+                                            const CVQVector2& vMin, const CVQVector2& vMax,
+                                            std::vector<_sVQGeomUtilTriangle>& triangles)
 {
+    if (!OverlapsXY(vMin, vMax))
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            pChild->GetTrianglesInRect(v0, v1, v2, vMin, vMax, triangles);
 }
 
 void CVQTerrainQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int nCount, bool bHeight,
@@ -318,8 +324,47 @@ void CVQTerrainQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex* pVerts, int 
 
 bool CVQTerrainQuadNode::OverlapsXY(const CVQVector3& vMin, const CVQVector3& vMax) const
 {
+    return OverlapsXY(CVQVector2(vMin.GetX(), vMin.GetY()), CVQVector2(vMax.GetX(), vMax.GetY()));
+}
+
+bool CVQTerrainQuadNode::OverlapsXY(const CVQVector2& vMin, const CVQVector2& vMax) const
+{
     return vMin.GetX() <= GetMaxX() && vMin.GetY() <= GetMaxY() && GetMinX() <= vMax.GetX() &&
            GetMinY() <= vMax.GetY();
+}
+
+bool CVQTerrainQuadNode::GetPaddedBounds(float& fMinZ, float& fMaxZ) const
+{
+    if (GetDirty(VQ_TERRAIN_DIRTY_BOUNDS))
+        return false;
+    // About 16 float steps of the larger height: far above the rounding of
+    // a mean, far below anything a terrain shows.
+    const float fPad = (std::fabs(m_fMinZ) + std::fabs(m_fMaxZ)) * 1e-6f;
+    fMinZ = m_fMinZ - fPad;
+    fMaxZ = m_fMaxZ + fPad;
+    return true;
+}
+
+bool CVQTerrainQuadNode::GetLineEntry(const CVQVector3& a, const CVQVector3& b, bool bExtendPastB, float& fT) const
+{
+    float fMinZ = -FLT_MAX, fMaxZ = FLT_MAX;
+    GetPaddedBounds(fMinZ, fMaxZ);
+    CVQVector3 vHit;
+    return CVQGeomUtilIntersections::IntersectsLine2AlignedBox3D(a, b, CVQVector3(GetMinX(), GetMinY(), fMinZ),
+                                                                 CVQVector3(GetMaxX(), GetMaxY(), fMaxZ), vHit, fT,
+                                                                 bExtendPastB);
+}
+
+bool CVQTerrainQuadNode::MayChangeExtremeOnLine(const CVQVector2& a, const CVQVector2& b, const CVQVector2& vMin,
+                                                const CVQVector2& vMax, bool bHighest, bool found, float h) const
+{
+    if (!OverlapsXY(vMin, vMax))
+        return false;
+    float fMinZ, fMaxZ;
+    if (found && GetPaddedBounds(fMinZ, fMaxZ) && (bHighest ? fMaxZ <= h : fMinZ >= h))
+        return false;
+    return CVQGeomUtilIntersections::IntersectsSquare2Line2D(a, b, CVQVector2(GetMinX(), GetMinY()),
+                                                             CVQVector2(GetMaxX(), GetMaxY()), nullptr, nullptr);
 }
 
 void CVQTerrainQuadNode::EnumerateVisiblePatches(std::vector<CVQTerrainPatch*>& list, const CVQMatrix44& m,
@@ -382,15 +427,36 @@ bool CVQTerrainQuadNode::CheckVisible(const CVQMatrix44& m, const CVQVector3&, c
     return nCommon == 0;
 }
 
-bool CVQTerrainQuadNode::GetPatchIntersectionPoint(CVQVector3, CVQVector3, CVQVector3, CVQVector3, CVQVector3&,
-                                                   bool&, float&) const
+bool CVQTerrainQuadNode::GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax,
+                                                   CVQVector3& hit, bool& found, float& dist) const
 {
-    return false;
+    float fT;
+    if (!OverlapsXY(vMin, vMax) || !GetLineEntry(a, b, false, fT))
+        return false;
+    return VisitChildrenAlongLine(a, b, false, found, dist, [&](const CVQTerrainQuadNode& child) {
+        return child.GetPatchIntersectionPoint(a, b, vMin, vMax, hit, found, dist);
+    });
 }
 
-void CVQTerrainQuadNode::GetMaxHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2, CVQVector2, bool&, float&) {}
+void CVQTerrainQuadNode::GetMaxHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax,
+                                                 bool& found, float& height)
+{
+    if (!MayChangeExtremeOnLine(a, b, vMin, vMax, true, found, height))
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            pChild->GetMaxHeightOnLinePoint(a, b, vMin, vMax, found, height);
+}
 
-void CVQTerrainQuadNode::GetMinHeightOnLinePoint(CVQVector2, CVQVector2, CVQVector2, CVQVector2, bool&, float&) {}
+void CVQTerrainQuadNode::GetMinHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax,
+                                                 bool& found, float& height)
+{
+    if (!MayChangeExtremeOnLine(a, b, vMin, vMax, false, found, height))
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
+            pChild->GetMinHeightOnLinePoint(a, b, vMin, vMax, found, height);
+}
 
 void CVQTerrainQuadNode::SampleUndoProps(CVQTerrainUndoInfo&)
 {

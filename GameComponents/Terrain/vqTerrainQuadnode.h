@@ -121,7 +121,10 @@ public:
     virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
                               unsigned int nExtra, eUserColorOperator eOp);
 
-    // Line and rectangle queries; filled with their subsystem.
+    // Appends the triangles (world units, normals, colours) of every patch
+    // whose square meets the box [vMin, vMax] (borders included), patch by
+    // patch in depth-first order; v0..v2 are carried, not read. Nothing is
+    // clipped: that is the caller's.
     virtual void GetTrianglesInRect(const CVQVector2& v0, const CVQVector2& v1, const CVQVector2& v2,
                                     const CVQVector2& vMin, const CVQVector2& vMax,
                                     std::vector<_sVQGeomUtilTriangle>& triangles);
@@ -156,8 +159,23 @@ public:
     virtual bool CheckVisible(const CVQMatrix44& m, const CVQVector3& vBoxMin, const CVQVector3& vBoxMax,
                               unsigned int flags, bool bRecurse);
 
+    // --- Lines across the surface (world units), from the patch tree down
+    // to the construction leaves; nodes whose boxes the line misses are not
+    // entered (see GetLineEntry).
+    //
+    // The hit nearest to a on the closed segment a..b: vMin / vMax are the
+    // component-wise extremes of a and b (only x and y are read). found is
+    // false at the start of a walk; a patch that finds a hit nearer to a
+    // than the one held (dist: its squared distance from a) stores it in hit
+    // and dist and sets found. True when this subtree stored a hit. Children
+    // are entered nearest first, and none beyond the hit held.
     virtual bool GetPatchIntersectionPoint(CVQVector3 a, CVQVector3 b, CVQVector3 vMin, CVQVector3 vMax,
                                            CVQVector3& hit, bool& found, float& dist) const;
+    // Raise (Max) or lower (Min) height to the highest / lowest surface
+    // point above the 2-D segment a..b (bounding box vMin..vMax) over the
+    // patches it crosses; the first value found replaces height whatever it
+    // was. found stays false, height untouched, when the segment crosses no
+    // patch.
     virtual void GetMaxHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
                                          float& height);
     virtual void GetMinHeightOnLinePoint(CVQVector2 a, CVQVector2 b, CVQVector2 vMin, CVQVector2 vMax, bool& found,
@@ -231,6 +249,54 @@ protected:
     // Whether the node's XY square and the box [vMin, vMax] overlap, borders
     // included (z is not looked at).
     bool OverlapsXY(const CVQVector3& vMin, const CVQVector3& vMax) const;
+    bool OverlapsXY(const CVQVector2& vMin, const CVQVector2& vMax) const;
+    // The node's height range while its bounds are up to date (bit 7 clear),
+    // widened by a hair: the centre of a fan is a float mean of its ring and
+    // may stand an ulp beyond the corner heights the bounds come from. False
+    // with stale bounds, which say nothing.
+    bool GetPaddedBounds(float& fMinZ, float& fMaxZ) const;
+    // Whether the line p(t) = a + t (b - a), t >= 0 and, unless
+    // bExtendPastB, t <= 1, meets the node's box: its square and its padded
+    // height range (every height with stale bounds). fT receives the first
+    // t inside.
+    bool GetLineEntry(const CVQVector3& a, const CVQVector3& b, bool bExtendPastB, float& fT) const;
+    // Whether the node may change the extreme height h along the 2-D
+    // segment a..b (box vMin..vMax): the segment crosses its square and,
+    // once a height was found, up-to-date bounds reach beyond h (above it
+    // for bHighest, below it otherwise).
+    bool MayChangeExtremeOnLine(const CVQVector2& a, const CVQVector2& b, const CVQVector2& vMin,
+                                const CVQVector2& vMax, bool bHighest, bool found, float h) const;
+    // visit(child) for every child the line enters (GetLineEntry), nearest
+    // entry first, while no hit is held nearer than the entry (found, with
+    // fDist2 the squared distance from a): a child entered beyond the held
+    // hit cannot hold a nearer one, nor can those after it. True when a
+    // visit returned true.
+    template <class Visit>
+    bool VisitChildrenAlongLine(const CVQVector3& a, const CVQVector3& b, bool bExtendPastB, const bool& found,
+                                const float& fDist2, const Visit& visit) const
+    {
+        const CVQTerrainQuadNode* apChild[4];
+        float aT[4];
+        int n = 0;
+        for (int i = 0; i < 4; ++i) {
+            const CVQTerrainQuadNode* pChild = GetTerrainChild(i);
+            float fT = 0.0f;
+            if (!pChild || !pChild->GetLineEntry(a, b, bExtendPastB, fT))
+                continue;
+            int k = n++;
+            for (; k > 0 && aT[k - 1] > fT; --k) {
+                apChild[k] = apChild[k - 1];
+                aT[k] = aT[k - 1];
+            }
+            apChild[k] = pChild;
+            aT[k] = fT;
+        }
+        const float fLength2 = (b - a).SquareLength();
+        bool bStored = false;
+        for (int k = 0; k < n && !(found && aT[k] * aT[k] * fLength2 > fDist2); ++k)
+            bStored = visit(*apChild[k]) || bStored;
+        return bStored;
+    }
     // Whether the children hold -2, as below a mesh root (true without children).
     bool ChildrenBelowMeshRoot() const;
     // Child slot i (0..3) as a terrain node: only the terrain AddChild

@@ -269,6 +269,24 @@ struct _sVQTerrainGeomTriangle {
     CVQVector3 aVertex[3];
 };
 
+// One corner of a triangle that CVQTerrainVisual::GetTrianglesInRect
+// returns: nine 32-bit values.
+struct _sVQTerrainResultVertex {
+    float fX = 0.0f;  // world position (after clipping)
+    float fY = 0.0f;
+    float fZ = 0.0f;
+    float fNormalX = 0.0f;  // the vertex normal, or (0, 0, 1) when not asked for
+    float fNormalY = 0.0f;
+    float fNormalZ = 1.0f;
+    uint32_t nColor = 0xFFFFFFFFu;  // channel k in bits 8k..8k+7, or white when not asked for
+    float fU = 0.0f;                // along the parallelogram's first edge, 0..1
+    float fV = 0.0f;                // 1 - the place along its second edge
+};
+
+struct _sVQTerrainResultTriangle {
+    _sVQTerrainResultVertex aVertex[3];
+};
+
 // Passed down the construction tree by SetUserColor: the child index and the
 // parent's four corner user colours.
 struct _svqVertexColorInfo {
@@ -290,5 +308,6 @@ static_assert(sizeof(_sVQTerrainRawVertex) == 36, "raw vertex is 36 bytes");
 static_assert(offsetof(_sVQTerrainRawVertex, nColor) == 24, "raw vertex colour at byte 24");
 static_assert(offsetof(_sVQTerrainRawVertex, fU) == 28, "raw vertex u at byte 28");
 static_assert(sizeof(_svqVertexColorInfo) == 20, "vertex colour info is five 32-bit words");
+static_assert(sizeof(_sVQTerrainResultTriangle) == 3 * 9 * 4, "result triangle is three times nine 32-bit values");
 
 #endif
