@@ -12,6 +12,11 @@ namespace {
 
 // Smallest table, in slots; it grows by doubling.
 const uint32_t kMinLookupSize = 64;
+// Keys hashed together as one run of slots: 16 indices of 4 bytes fill a
+// 64-byte cache line.
+const int kRunBits = 4;
+const uint64_t kRunLength = 1u << kRunBits;
+static_assert((kMinLookupSize >> kRunBits) >= 2, "the smallest table holds several runs");
 
 }  // namespace
 
@@ -68,17 +73,18 @@ int CVQTerrainContextVbuffer::AddVertex(int dx, int dy, int rx, int ry, float fZ
     VQ_ASSERT(m_nRasterCountX >= 0);
     VQ_ASSERT(m_nRasterCountY >= 0);
     const uint64_t nKey = RasterKey(dx, dy, rx, ry);
-    const int nKnown = FindVertex(dx, dy, rx, ry);
-    if (nKnown >= 0)
-        return nKnown;
+    // One probe finds a known key or the empty slot a new one takes.
+    uint32_t nSlot = m_aLookup.empty() ? 0u : ProbeSlot(nKey);
+    if (!m_aLookup.empty() && m_aLookup[nSlot] >= 0)
+        return m_aLookup[nSlot];
     VQ_ASSERT(m_nVertexCount < m_nBufferCapacity);
     // The array may be longer than the capacity (it is never shrunk), but
     // the capacity is the owner's limit and the 16-bit bound.
     if (m_pVertiecs == nullptr || m_nVertexCount >= m_nBufferCapacity)
         return -1;
-    GrowLookup();
+    if (GrowLookup())
+        nSlot = ProbeSlot(nKey);  // the table was rebuilt
     const int nIndex = m_nVertexCount++;
-    const uint32_t nSlot = ProbeSlot(nKey);
     m_aLookup[nSlot] = nIndex;
     m_aVertexKey.push_back(nKey);
     m_aVertexSlot.push_back(nSlot);
@@ -140,21 +146,25 @@ uint64_t CVQTerrainContextVbuffer::RasterKey(int dx, int dy, int rx, int ry) con
 
 uint32_t CVQTerrainContextVbuffer::ProbeSlot(uint64_t nKey) const
 {
-    // Fibonacci hashing: the top bits of key * 2^64/phi spread neighbouring
-    // raster keys (consecutive integers) over the whole table.
+    // Runs of kRunLength consecutive keys (neighbours along a raster row)
+    // keep their order inside one aligned run of slots, one cache line of
+    // indices; Fibonacci hashing (the top bits of run * 2^64/phi) spreads
+    // the runs over the whole table. A patch's vertices, added and looked up
+    // close together, so touch a few lines instead of one each.
     const uint32_t nMask = uint32_t(m_aLookup.size()) - 1u;
-    const int nBits = __builtin_ctz(uint32_t(m_aLookup.size()));
-    uint32_t nSlot = uint32_t((nKey * 0x9E3779B97F4A7C15ull) >> (64 - nBits));
+    const int nRunBits = __builtin_ctz(uint32_t(m_aLookup.size())) - kRunBits;
+    const uint64_t nRun = (nKey >> kRunBits) * 0x9E3779B97F4A7C15ull;
+    uint32_t nSlot = uint32_t(nRun >> (64 - nRunBits)) << kRunBits | uint32_t(nKey & (kRunLength - 1));
     while (m_aLookup[nSlot] >= 0 && m_aVertexKey[size_t(m_aLookup[nSlot])] != nKey)
         nSlot = (nSlot + 1u) & nMask;
     return nSlot;
 }
 
-void CVQTerrainContextVbuffer::GrowLookup()
+bool CVQTerrainContextVbuffer::GrowLookup()
 {
     const size_t nNeeded = 2 * (size_t(m_nVertexCount) + 1);
     if (m_aLookup.size() >= nNeeded)
-        return;
+        return false;
     size_t nSize = std::max<size_t>(kMinLookupSize, m_aLookup.size());
     while (nSize < nNeeded)
         nSize *= 2;
@@ -164,6 +174,7 @@ void CVQTerrainContextVbuffer::GrowLookup()
         m_aLookup[nSlot] = i;
         m_aVertexSlot[size_t(i)] = nSlot;
     }
+    return true;
 }
 
 void CVQTerrainContextVbuffer::Store(int nIndex, float fZ, const CVQVector3& position, const CVQVector3& normal,

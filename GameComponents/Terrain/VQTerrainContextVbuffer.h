@@ -91,8 +91,9 @@ private:
     uint64_t RasterKey(int dx, int dy, int rx, int ry) const;
     // Table slot holding the key, or the empty slot where it belongs.
     uint32_t ProbeSlot(uint64_t nKey) const;
-    // Keeps the table at most half full for the vertex about to be added.
-    void GrowLookup();
+    // Keeps the table at most half full for the vertex about to be added;
+    // true when it rebuilt the table (slots found before are stale).
+    bool GrowLookup();
     void Store(int nIndex, float fZ, const CVQVector3& position, const CVQVector3& normal, const CVQVector2& uv,
                unsigned int nColor);
 

@@ -163,14 +163,30 @@ int CVQTerrainMesh::AddTriangleVertex(int dx, int dy, int rx, int ry, float fZ, 
     VQ_ASSERT(m_bInBeginTriangle);
     const int nIndex = m_oVBuffer.AddVertex(dx, dy, rx, ry, fZ, position, normal, uv, nColor, nId);
     VQ_ASSERT(m_oVBuffer.GetVertexCount() <= m_nExpectedMaxVertex);
+    AppendTriangleIndex(nIndex);
+    return nIndex;
+}
+
+int CVQTerrainMesh::AddTriangleIndex(int nIndex)
+{
+    VQ_ASSERT(m_nTriangleVertex <= 2);
+    VQ_ASSERT(m_bInBeginTriangle);
+    VQ_ASSERT(m_oVBuffer.GetVertexCount() <= m_nExpectedMaxVertex);  // as AddTriangleVertex checks
+    VQ_ASSERT(nIndex >= 0 && nIndex < m_oVBuffer.GetVertexCount());
+    // An index outside the buffer would be stored as a dangling one.
+    AppendTriangleIndex(nIndex >= 0 && nIndex < m_oVBuffer.GetVertexCount() ? nIndex : -1);
+    return nIndex;
+}
+
+void CVQTerrainMesh::AppendTriangleIndex(int nIndex)
+{
     // A fourth corner joins no triangle: index buffers hold whole triangles.
     if (m_nTriangleVertex < 0 || m_nTriangleVertex > 2)
-        return nIndex;
+        return;
     m_aTriangleIndices[m_nTriangleVertex] = nIndex;
     ++m_nTriangleVertex;
     if (m_nTriangleVertex == 3)
         CommitTriangle();
-    return nIndex;
 }
 
 int CVQTerrainMesh::UpdateVertex(int dx, int dy, int rx, int ry, float fZ, const CVQVector3& position,

@@ -47,7 +47,7 @@ struct _sVQTerrainRenderListEntry {
 //
 // Building (one assembly, after Reset):
 //   BeginPatch(patch, vertices, triangles, tex0, tex1)
-//     (BeginTriangle, AddTriangleVertex x 3, EndTriangle)*
+//     (BeginTriangle, (AddTriangleVertex or AddTriangleIndex) x 3, EndTriangle)*
 //   EndPatch()
 // and, with no patch open, UpdateVertex to rewrite vertices in place.
 // Reading: GetVertexBuffer; BeginGetIndexBuffers, GetNextIndexBuffer*,
@@ -118,6 +118,11 @@ public:
     // its third vertex.
     int AddTriangleVertex(int dx, int dy, int rx, int ry, float fZ, const CVQVector3& position,
                           const CVQVector3& normal, const CVQVector2& uv, unsigned int nColor, int nId);
+    // The next corner of the open triangle by the index AddTriangleVertex
+    // returned for that vertex in this assembly (0 .. count - 1), without
+    // a second lookup of its key; returns the index. Another index is
+    // reported and its triangle is not stored.
+    int AddTriangleIndex(int nIndex);
     // 10. Rewrites an existing vertex (no patch open); returns its index or
     // -1 for an unknown key. Sets the vertices-changed flag.
     int UpdateVertex(int dx, int dy, int rx, int ry, float fZ, const CVQVector3& position,
@@ -172,6 +177,9 @@ public:
     const CVQTerrainContextVbuffer& GetVBuffer() const { return m_oVBuffer; }
 
 private:
+    // Takes the open triangle's next index (-1 for a vertex the buffer
+    // could not hold); the third commits the triangle.
+    void AppendTriangleIndex(int nIndex);
     // Stores the open triangle's three indices, or drops it with a report.
     void CommitTriangle();
     // Fills in the open record and leaves the patch.

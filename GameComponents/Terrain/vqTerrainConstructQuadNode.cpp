@@ -97,7 +97,8 @@ float CVQTerrainConstructQuadNode::GetCornerHeight(int nCorner) const { return m
 // ===========================================================================
 // Heights and colours
 
-_svqCellRect CVQTerrainConstructQuadNode::ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid)
+// Inline, like GetCornerRecord: the per-frame walks call them for every node.
+inline _svqCellRect CVQTerrainConstructQuadNode::ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid)
 {
     // Neighbouring children share the middle line:
     //   2: (xMin, xMid, yMid, yMax)   3: (xMid, xMax, yMid, yMax)
@@ -472,9 +473,12 @@ void CVQTerrainConstructQuadNode::SetUserColor(float fX0, float fY0, float fX1, 
 
 void CVQTerrainConstructQuadNode::UpdateBounds(float& fMin, float& fMax, CVQTerrainContext* ctx)
 {
-    if (GetDirty(VQ_TERRAIN_DIRTY_BOUNDS)) {
-        SetClean(VQ_TERRAIN_DIRTY_BOUNDS);
-        if (IsLeaf()) {
+    // The flag word itself rather than the virtual GetDirty / SetClean: the
+    // walk visits every node after each vertex pass.
+    const unsigned int nBit = VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_BOUNDS);
+    if (m_unDirtyFlags & nBit) {
+        m_unDirtyFlags &= ~nBit;
+        if (!HasChildren()) {
             for (int k = 0; k < 4; ++k) {
                 const float fConvertedZ = ctx ? ctx->ConvertHeight(m_fCornerHeight[k]) : m_fCornerHeight[k];
                 VQ_ASSERT_MSG(fConvertedZ > -VQ_TERRAIN_BOUNDS_LIMIT, "fConvertedZ > -1000000.0f");
@@ -568,6 +572,11 @@ unsigned int CVQTerrainConstructQuadNode::MultColors2(unsigned int a, unsigned i
 
 unsigned int CVQTerrainConstructQuadNode::MultColors3(unsigned int a, unsigned int b, unsigned int c) const
 {
+    // Mesh assembly modulates every vertex, mostly by white user and patch
+    // colours: 255 * kByteScale is exactly 1.0f and Pack(Unpack(a)) == a for
+    // every channel value, so white leaves a as it is.
+    if (b == 0xFFFFFFFFu && c == 0xFFFFFFFFu)
+        return a;
     return Pack((Unpack(a) & Unpack(b)) & Unpack(c));
 }
 
@@ -1036,6 +1045,17 @@ inline int CornerY(const _svqCellRect& r, int k) { return (k & 2) ? r.yMax : r.y
 // Only for coordinates already checked against the grid.
 inline size_t GridIndex(int x, int y, int nStride) { return size_t(x) + size_t(nStride) * size_t(y); }
 
+// Whether the cells (half-open) or the vertices (bounds inclusive) of two
+// rectangles of the working grids overlap.
+inline bool CellsOverlap(const _svqCellRect& a, const _svqCellRect& b)
+{
+    return std::max(a.xMin, b.xMin) < std::min(a.xMax, b.xMax) && std::max(a.yMin, b.yMin) < std::min(a.yMax, b.yMax);
+}
+inline bool VerticesOverlap(const _svqCellRect& a, const _svqCellRect& b)
+{
+    return a.xMin <= b.xMax && b.xMin <= a.xMax && a.yMin <= b.yMax && b.yMin <= a.yMax;
+}
+
 // The rectangle is upright and its columns lie below nColumns and its rows
 // below nRows (nRows < 0: not known). Reported otherwise.
 bool CheckGridRect(const void* pGrid, const _svqCellRect& r, long long nColumns, long long nRows)
@@ -1070,15 +1090,16 @@ bool CheckVertexGrid(const _svqVertexInformationField* pVerts, const _svqCellRec
 }
 
 // Moves the degeneration candidates among the side midpoints of r onto the
-// straight edge between that side's ends. The ends are read once, before any
-// midpoint is written. A side shorter than two cells has no vertex inside it
-// (its "midpoint" would be an end), so it is left alone.
+// straight edge between that side's ends. A side shorter than two cells has
+// no vertex inside it (its "midpoint" would be an end), so it is left alone;
+// every midpoint written thus lies strictly inside a side and is never one
+// of the corners the ends are read from.
 void InterpolateEdgeMidpoints(_svqVertexInformationField* pVerts, int nStride, const _svqCellRect& r,
                               unsigned int nSides)
 {
-    _svqVertexInformationField aEnd[4];
-    for (int k = 0; k < 4; ++k)
-        aEnd[k] = pVerts[GridIndex(CornerX(r, k), CornerY(r, k), nStride)];
+    const auto corner = [&](int k) -> const _svqVertexInformationField& {
+        return pVerts[GridIndex(CornerX(r, k), CornerY(r, k), nStride)];
+    };
     const int xMid = Midpoint(r.xMin, r.xMax, 0);
     const int yMid = Midpoint(r.yMin, r.yMax, 0);
 
@@ -1093,8 +1114,8 @@ void InterpolateEdgeMidpoints(_svqVertexInformationField* pVerts, int nStride, c
         _svqVertexInformationField& v = pVerts[GridIndex(x, y, nStride)];
         if (!v.bDegenerationCandidate)
             continue;
-        const _svqVertexInformationField& e1 = aEnd[side.nEnd1];
-        const _svqVertexInformationField& e2 = aEnd[side.nEnd2];
+        const _svqVertexInformationField& e1 = corner(side.nEnd1);
+        const _svqVertexInformationField& e2 = corner(side.nEnd2);
 
         v.dHeight = (e1.dHeight + e2.dHeight) * 0.5;
         float n[3];
@@ -1145,22 +1166,25 @@ void CVQTerrainConstructQuadNode::GetData(_svqCellInformationField* pCells, _svq
     // Cells run from xMin to xMax - 1: the last one still lies in the row.
     if (!CheckGridRect(pCells, rect, nStride + 1LL, -1))
         return;
-    const int x0 = std::max(rect.xMin, window.xMin), x1 = std::min(rect.xMax, window.xMax);
-    const int y0 = std::max(rect.yMin, window.yMin), y1 = std::min(rect.yMax, window.yMax);
-    if (x0 >= x1 || y0 >= y1)
+    if (!CellsOverlap(rect, window))
         return;
-    if (IsInner()) {
+    if (HasChildren()) {
+        // Children outside the window are passed over here: a neighbour's
+        // tree is walked only along the margin.
         ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
-            child.GetData(pCells, childRect, nStride, window);
+            if (CellsOverlap(childRect, window))
+                child.GetData(pCells, childRect, nStride, window);
         });
         return;
     }
+    const int x0 = std::max(rect.xMin, window.xMin), x1 = std::min(rect.xMax, window.xMax);
+    const int y0 = std::max(rect.yMin, window.yMin), y1 = std::min(rect.yMax, window.yMax);
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             _svqCellInformationField& cell = pCells[GridIndex(x, y, nStride)];
             cell.bValid = 1;
-            cell.nHeight = GetHeight();
-            cell.nGeneration = GetGeneration();
+            cell.nHeight = m_nHeight;
+            cell.nGeneration = m_nGeneration;
             cell.nColor = m_nColor;
         }
     }
@@ -1176,11 +1200,12 @@ void CVQTerrainConstructQuadNode::GetVertexProps(_svqVertexInformationField* pVe
 {
     if (!CheckGridRect(pVerts, rect, nStride, -1))
         return;
-    if (rect.xMax < window.xMin || window.xMax < rect.xMin || rect.yMax < window.yMin || window.yMax < rect.yMin)
+    if (!VerticesOverlap(rect, window))
         return;
-    if (IsInner()) {
+    if (HasChildren()) {
         ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
-            child.GetVertexProps(pVerts, childRect, nStride, window);
+            if (VerticesOverlap(childRect, window))
+                child.GetVertexProps(pVerts, childRect, nStride, window);
         });
         return;
     }
@@ -1213,7 +1238,7 @@ void CVQTerrainConstructQuadNode::SetVertexProps(CVQTerrainContext* ctx, _svqVer
         if (aCorner[k]->bDegeneratedCorner)
             m_nDegeneratedCorners = static_cast<unsigned short>(m_nDegeneratedCorners | (1u << k));
     }
-    if (IsInner()) {
+    if (HasChildren()) {
         ForEachChildInGrid(rect, [&](CVQTerrainConstructQuadNode& child, _svqCellRect& childRect) {
             child.SetVertexProps(ctx, pVerts, childRect, nTiles, nPatchX, nPatchY, nStride);
         });
@@ -1239,14 +1264,14 @@ bool CVQTerrainConstructQuadNode::ComputeVerticesPass3Recourse(_svqVertexInforma
     int nStride = 0;
     if (!CheckVertexGrid(pVerts, rect, ctx, nStride))
         return false;
-    if (GetGeneration() >= ctx->GetCellGeneration())
+    if (m_nGeneration >= ctx->GetCellGeneration())
         return true;  // a single cell has no vertex inside its sides
 
     InterpolateEdgeMidpoints(pVerts, nStride, rect, nSides);
 
     const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
     const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
-    if (IsInner()) {
+    if (HasChildren()) {
         bool bResult = true;
         for (int i = 0; i < 4; ++i) {
             if (!(nSides & kChildSides[i]))
@@ -1264,7 +1289,7 @@ bool CVQTerrainConstructQuadNode::ComputeVerticesPass3Recourse(_svqVertexInforma
             if (!(nSides & kChildSides[i]))
                 continue;
             _svqCellRect quarter = ChildRect(rect, i, xMid, yMid);
-            ComputeVerticesPass3Downall(pVerts, pCells, quarter, nSides, ctx, GetGeneration() + 1);
+            ComputeVerticesPass3Downall(pVerts, pCells, quarter, nSides, ctx, m_nGeneration + 1);
         }
     }
     return true;
@@ -1305,7 +1330,7 @@ void CVQTerrainConstructQuadNode::HandleDegeneratedCells(_svqVertexInformationFi
     int nStride = 0;
     if (!CheckVertexGrid(pVerts, rect, ctx, nStride))
         return;
-    if (IsInner()) {
+    if (HasChildren()) {
         // A leaf that was split since its last update still holds its fan;
         // an inner node is drawn by its children and never is one.
         ClearDegenertionInfo();
@@ -1529,7 +1554,8 @@ bool CVQTerrainConstructQuadNode::GetDegeneratedTriangle(int nTriIndex, _sVQTerr
 // records and its centre. So the mesh, the lists and the point queries read
 // one kind of vertex, whatever drew it.
 
-_sVQTerrainDegeneratedCellInfo CVQTerrainConstructQuadNode::GetCornerRecord(int k, const _svqCellRect* pRect) const
+inline _sVQTerrainDegeneratedCellInfo CVQTerrainConstructQuadNode::GetCornerRecord(int k,
+                                                                                 const _svqCellRect* pRect) const
 {
     _sVQTerrainDegeneratedCellInfo rec{};
     rec.fX = (k & 1) ? GetMaxX() : GetMinX();
@@ -1595,7 +1621,7 @@ bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext& ctx, CV
                                                       _svqCellRect& rect, _svqTexRect& tex, unsigned int nSides,
                                                       unsigned int nColor, bool bUpdateOnly, int nId)
 {
-    if (IsInner()) {
+    if (HasChildren()) {
         const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
         const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
         for (int i = 0; i < 4; ++i) {
@@ -1634,15 +1660,20 @@ bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext& ctx, CV
                            CVQVector2(v.fTexU, v.fTexV),
                            MultColors3(v.nColor, v.nUserColor, nColor)};
     };
+    const auto add = [&](const SMeshVertex& v) {
+        return mesh.AddTriangleVertex(v.dx, v.dy, v.rx, v.ry, v.fZ, v.position, v.normal, v.uv, v.nColor, nId);
+    };
+    const auto update = [&](const SMeshVertex& v) {
+        mesh.UpdateVertex(v.dx, v.dy, v.rx, v.ry, v.fZ, v.position, v.normal, v.uv, v.nColor, nId);
+    };
     const auto emit = [&](const SMeshVertex* const tri[3]) {
         if (!bUpdateOnly)
             mesh.BeginTriangle();
         for (int c = 0; c < 3; ++c) {
-            const SMeshVertex& v = *tri[c];
             if (bUpdateOnly)
-                mesh.UpdateVertex(v.dx, v.dy, v.rx, v.ry, v.fZ, v.position, v.normal, v.uv, v.nColor, nId);
+                update(*tri[c]);
             else
-                mesh.AddTriangleVertex(v.dx, v.dy, v.rx, v.ry, v.fZ, v.position, v.normal, v.uv, v.nColor, nId);
+                add(*tri[c]);
         }
         if (!bUpdateOnly)
             mesh.EndTriangle();
@@ -1653,9 +1684,24 @@ bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext& ctx, CV
         SMeshVertex aCorner[4];
         for (int k = 0; k < 4; ++k)
             aCorner[k] = meshVertex(GetCornerRecord(k, &rect));
+        if (bUpdateOnly) {
+            // The halves (0, 1, 3) and (0, 3, 2) would rewrite corners 0 and
+            // 3 with the same values; each corner once, in the order of its
+            // last write there, leaves every vertex the same.
+            for (int k : {1, 0, 3, 2})
+                update(aCorner[k]);
+            return true;
+        }
+        // The second half takes the indices its shared corners got in the
+        // first, instead of looking their keys up again.
+        int aIndex[4] = {-1, -1, -1, -1};
         for (const int* corners : VQ_TERRAIN_CELL_TRIANGLE_CORNERS) {
-            const SMeshVertex* const tri[3] = {&aCorner[corners[0]], &aCorner[corners[1]], &aCorner[corners[2]]};
-            emit(tri);
+            mesh.BeginTriangle();
+            for (int c = 0; c < 3; ++c) {
+                const int k = corners[c];
+                aIndex[k] = aIndex[k] >= 0 ? mesh.AddTriangleIndex(aIndex[k]) : add(aCorner[k]);
+            }
+            mesh.EndTriangle();
         }
         return true;
     }
@@ -1701,7 +1747,7 @@ void CVQTerrainConstructQuadNode::GetPatchTriangles(std::vector<_sVQTerrainGeomT
 
 int CVQTerrainConstructQuadNode::CountTriangles()
 {
-    if (IsInner())
+    if (HasChildren())
         return CVQTerrainQuadNode::CountTriangles();
     m_nTriangleCount = GetLeafTriangleCount();
     SetClean(VQ_TERRAIN_DIRTY_TRIANGLECOUNT);
@@ -1710,7 +1756,7 @@ int CVQTerrainConstructQuadNode::CountTriangles()
 
 int CVQTerrainConstructQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
 {
-    if (IsInner())
+    if (HasChildren())
         return CVQTerrainQuadNode::CountVertices(bLeftEdge, bTopEdge);
     // Each vertex of a patch is counted by exactly one leaf: a leaf counts
     // its corner 1 and the vertices inside its bottom and right sides; those

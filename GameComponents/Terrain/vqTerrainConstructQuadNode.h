@@ -447,10 +447,14 @@ private:
                                 const CVQTerrainContext& ctx, bool& found, CVQVector3& hit, float& fDist2) const;
     // Child i's rectangle inside rect, split at (xMid, yMid).
     static _svqCellRect ChildRect(const _svqCellRect& rect, int i, int xMid, int yMid);
+    // Child i (0..3) and IsInner read from the fields: the per-frame walks
+    // visit every node, and the virtual calls into MathLib would cost more
+    // than the walks' own work.
     CVQTerrainConstructQuadNode* Child(int i) const
     {
-        return static_cast<CVQTerrainConstructQuadNode*>(GetChild(i));
+        return static_cast<CVQTerrainConstructQuadNode*>(m_pChildren[i]);
     }
+    bool HasChildren() const { return m_pChildren[0] || m_pChildren[1] || m_pChildren[2] || m_pChildren[3]; }
 
     static void InitFactory();
     static void DestroyFactory();

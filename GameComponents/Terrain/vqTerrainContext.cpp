@@ -349,16 +349,6 @@ bool CVQTerrainContext::IsValid() const
            m_bErrorTextureSet && m_bHeightValuesSet && m_bShadersSet && m_bComputed;
 }
 
-float CVQTerrainContext::ConvertHeight(float fRaw) const
-{
-    return fRaw * m_fHeightUnit + m_fHeightBias;
-}
-
-float CVQTerrainContext::ConvertHeight(short nRaw) const
-{
-    return ConvertHeight(static_cast<float>(nRaw));
-}
-
 float CVQTerrainContext::ConvertHeightRelative(float fDelta) const
 {
     return fDelta * m_fHeightUnit;

@@ -176,9 +176,10 @@ public:
     // The terrain offset and the heights-editable flag do not count.
     bool IsValid() const;
 
-    // --- Height conversion (raw 16-bit steps -> world units).
-    float ConvertHeight(float fRaw) const;
-    float ConvertHeight(short nRaw) const;
+    // --- Height conversion (raw 16-bit steps -> world units). Inline:
+    // mesh assembly and the bounds convert every corner of every leaf.
+    float ConvertHeight(float fRaw) const { return fRaw * m_fHeightUnit + m_fHeightBias; }
+    float ConvertHeight(short nRaw) const { return ConvertHeight(static_cast<float>(nRaw)); }
     // For differences of heights: scaled, without the bias.
     float ConvertHeightRelative(float fDelta) const;
 

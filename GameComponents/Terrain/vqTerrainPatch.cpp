@@ -669,8 +669,9 @@ void CVQTerrainPatch::SetCornerHeightsPass(CVQTerrainPatch** pNeighbours, unsign
         m_pRoot->GetVertexProps(pVerts, rect, nVertexRow);
 
         ComputeVerticesPass1(pCells, pVerts, cx, rect);
-        ComputeVerticesPass2(pCells, pVerts, cx, rect);
-        ComputeVerticesPass3(pCells, pVerts, cx, rect, pNeighbours, nMissing);
+        // Pass 3 moves T-junction vertices only, and pass 2 finds them all.
+        if (ComputeVerticesPass2(pCells, pVerts, cx, rect))
+            ComputeVerticesPass3(pCells, pVerts, cx, rect, pNeighbours, nMissing);
         m_pRoot->SetVertexProps(m_pContext, pVerts, rect, m_nTiles, m_nPatchX, m_nPatchY, nVertexRow);
         m_pRoot->HandleDegeneratedCells(pVerts, rect, m_pContext, m_nTiles, m_nPatchX, m_nPatchY);
     }
@@ -694,8 +695,8 @@ void CVQTerrainPatch::ComputeVerticesPass1(_svqCellInformationField* pCells, _sv
     const float wy = m_pContext->GetCellWidthY();
     const float fInvX = 1.0f / float(cx);
     const float fInvY = 1.0f / float(cy);
-    for (int x = rect.xMin; x <= rect.xMax; ++x) {
-        for (int y = rect.yMin; y <= rect.yMax; ++y) {
+    for (int y = rect.yMin; y <= rect.yMax; ++y) {  // row by row, as the grids are stored
+        for (int x = rect.xMin; x <= rect.xMax; ++x) {
             _svqVertexInformationField& v = pVerts[x + (3 * cx + 1) * y];
             v.nGridX = ((x - cx) + m_nPatchX * cx) * 2;
             v.nGridY = ((y - cy) + m_nPatchY * cy) * 2;
@@ -761,11 +762,12 @@ void CVQTerrainPatch::ComputeVerticesPass1(_svqCellInformationField* pCells, _sv
     }
 }
 
-void CVQTerrainPatch::ComputeVerticesPass2(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
+bool CVQTerrainPatch::ComputeVerticesPass2(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts,
                                            int cx, _svqCellRect& rect)
 {
-    for (int x = rect.xMin; x <= rect.xMax; ++x) {
-        for (int y = rect.yMin; y <= rect.yMax; ++y) {
+    bool bFound = false;
+    for (int y = rect.yMin; y <= rect.yMax; ++y) {
+        for (int x = rect.xMin; x <= rect.xMax; ++x) {
             if (!(pCells[(x - 1) + 3 * cx * (y - 1)].bValid && pCells[x + 3 * cx * (y - 1)].bValid &&
                   pCells[(x - 1) + 3 * cx * y].bValid && pCells[x + 3 * cx * y].bValid))
                 continue;
@@ -776,10 +778,13 @@ void CVQTerrainPatch::ComputeVerticesPass2(_svqCellInformationField* pCells, _sv
             // Leaf corners on one side only, the other side the middle of a
             // larger leaf's edge:
             //   3: q0 q1   12: q2 q3   5: q0 q2   10: q1 q3
-            if (nCorners == 3 || nCorners == 12 || nCorners == 5 || nCorners == 10)
+            if (nCorners == 3 || nCorners == 12 || nCorners == 5 || nCorners == 10) {
                 v.bDegenerationCandidate = v.bDegeneratedCorner = 1;
+                bFound = true;
+            }
         }
     }
+    return bFound;
 }
 
 void CVQTerrainPatch::ComputeVerticesPass3(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts,

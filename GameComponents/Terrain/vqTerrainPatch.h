@@ -264,8 +264,8 @@ protected:
     // Pass 2: a vertex with four valid cells around it and leaf corners in
     // exactly two quadrants side by side ({0,1}, {2,3}, {0,2} or {1,3})
     // lies inside the edge of a larger leaf: it becomes a degeneration
-    // candidate and a degenerated corner.
-    void ComputeVerticesPass2(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts, int cx,
+    // candidate and a degenerated corner. True when it found one.
+    bool ComputeVerticesPass2(_svqCellInformationField* pCells, _svqVertexInformationField* pVerts, int cx,
                               _svqCellRect& rect);
     // Pass 3: this patch's tree moves its candidates onto the coarse edges,
     // then each present neighbour's tree (corners 0, 2, 5, 7 first, then

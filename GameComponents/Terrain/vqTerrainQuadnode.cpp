@@ -167,7 +167,7 @@ void CVQTerrainQuadNode::UpdateBounds()
     }
     bool bFirst = true;
     for (int i = 0; i < 4; ++i) {
-        CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i));
+        CVQTerrainQuadNode* pChild = GetTerrainChild(i);
         if (pChild) {
             pChild->UpdateBounds();
             const float fMin = pChild->GetMinZ();
@@ -238,7 +238,7 @@ void CVQTerrainQuadNode::BroadcastDirty(int n)
 {
     m_unDirtyFlags |= VQ_TERRAIN_DIRTY_BIT(n);
     for (int i = 0; i < 4; ++i)
-        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
             pChild->BroadcastDirty(n);
 }
 
@@ -246,7 +246,7 @@ void CVQTerrainQuadNode::BroadcastClean(int n)
 {
     SetClean(n);
     for (int i = 0; i < 4; ++i)
-        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
             pChild->BroadcastClean(n);
 }
 
@@ -254,7 +254,7 @@ void CVQTerrainQuadNode::BroadcastMultipleDirty(unsigned int m)
 {
     m_unDirtyFlags |= m;
     for (int i = 0; i < 4; ++i)
-        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
             pChild->BroadcastMultipleDirty(m);
 }
 
@@ -262,7 +262,7 @@ void CVQTerrainQuadNode::BroadcastMultipleClean(unsigned int m)
 {
     SetMultipleClean(m);
     for (int i = 0; i < 4; ++i)
-        if (CVQTerrainQuadNode* pChild = static_cast<CVQTerrainQuadNode*>(GetChild(i)))
+        if (CVQTerrainQuadNode* pChild = GetTerrainChild(i))
             pChild->BroadcastMultipleClean(m);
 }
 

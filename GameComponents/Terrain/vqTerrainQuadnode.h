@@ -300,8 +300,10 @@ protected:
     // Whether the children hold -2, as below a mesh root (true without children).
     bool ChildrenBelowMeshRoot() const;
     // Child slot i (0..3) as a terrain node: only the terrain AddChild
-    // links children into this tree. Null for an empty slot.
-    CVQTerrainQuadNode* GetTerrainChild(int i) const { return static_cast<CVQTerrainQuadNode*>(GetChild(i)); }
+    // links children into this tree. Null for an empty slot. Read from the
+    // field, not through the virtual GetChild in MathLib: the walks over
+    // whole trees call it for every node.
+    CVQTerrainQuadNode* GetTerrainChild(int i) const { return static_cast<CVQTerrainQuadNode*>(m_pChildren[i]); }
 
     // The common part of the file record (see Load), read into this node
     // and checked against it; aTags receives the four child tags. Nothing

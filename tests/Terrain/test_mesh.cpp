@@ -57,11 +57,25 @@ std::vector<Triangle> FreshTriangles(int n, int rx0)
     return out;
 }
 
-void AddPatch(CVQTerrainMesh& mesh, int nPatch, const std::vector<Triangle>& tris, int nMaxVertices)
+// With bReuse a corner passed before in the patch goes by the index it got
+// (AddTriangleIndex), as mesh assembly passes a leaf's shared corners.
+void AddPatch(CVQTerrainMesh& mesh, int nPatch, const std::vector<Triangle>& tris, int nMaxVertices,
+              bool bReuse = false)
 {
     mesh.BeginPatch(nPatch, nMaxVertices, int(tris.size()), 10 + nPatch, 20 + nPatch);
-    for (const Triangle& t : tris)
-        AddTriangle(mesh, t);
+    std::map<std::tuple<int, int, int, int>, int> known;
+    for (const Triangle& t : tris) {
+        mesh.BeginTriangle();
+        for (const Corner& c : t) {
+            const auto key = std::make_tuple(c.dx, c.dy, c.rx, c.ry);
+            const auto it = known.find(key);
+            if (bReuse && it != known.end())
+                mesh.AddTriangleIndex(it->second);
+            else
+                known[key] = AddCorner(mesh, c);
+        }
+        mesh.EndTriangle();
+    }
     mesh.EndPatch();
 }
 
@@ -385,6 +399,16 @@ TEST(TerrainMesh, CallsOutOfOrderAndOverflowsAreReportedAndLeaveTheMeshConsisten
         {"it != m_oRenderList.end()", [](CVQTerrainMesh& m) { m.SetRenderListValues(8, 1, 1); }},
         {"!(m_oVBuffer.IsValid())", [](CVQTerrainMesh& m) { m.SetVertexCapacity(100); }},
         {"m_bInBeginPatch", [](CVQTerrainMesh& m) { m.BeginTriangle(); }},
+        {"nIndex >= 0 && nIndex < m_oVBuffer.GetVertexCount()",  // the triangle is dropped
+         [](CVQTerrainMesh& m) {
+             m.BeginPatch(1, 0, 1, 0, 0);
+             m.BeginTriangle();
+             for (int nIndex : {0, 1, 6})
+                 m.AddTriangleIndex(nIndex);
+             m.EndTriangle();
+             m.EndPatch();
+             EXPECT_EQ(6u, Read(m).buffers.at(0).size());
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
@@ -463,7 +487,7 @@ TEST(TerrainMesh, RandomPatchesOverSeveralIndexBuffersReadBackConsistently)
             for (const Triangle& t : p.triangles)
                 for (const Corner& c : t)
                     expectedVertices.insert({c.rx, c.ry, SideCode(c)});
-            AddPatch(mesh, p.index, p.triangles, p.vertices);
+            AddPatch(mesh, p.index, p.triangles, p.vertices, round % 2 == 1);
         }
         nMostBuffers = std::max(nMostBuffers, nBuffer + 1);
         ASSERT_GT(nBuffer, 0);
