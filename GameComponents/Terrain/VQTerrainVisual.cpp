@@ -265,8 +265,9 @@ bool CVQTerrainVisual::CanBuild() const
         return false;
     const int cx = m_oContext.GetCellsPerPatchX();
     const int cy = m_oContext.GetCellsPerPatchY();
-    if (cx < 1 || cy < 1 || cx > sm_nMaxCellsPerPatch || cy > sm_nMaxCellsPerPatch ||
-        !CVQTerrainContext::CheckPowerOf2(cx) || !CVQTerrainContext::CheckPowerOf2(cy))
+    // A construction tree halves both sides at once and reaches single cells
+    // at one generation: only square patches come out as whole cells.
+    if (cx != cy || cx < 1 || cx > sm_nMaxCellsPerPatch || !CVQTerrainContext::CheckPowerOf2(cx))
         return false;
     // A full patch must fit one vertex buffer and one index buffer of a mesh
     // as the context will size them.

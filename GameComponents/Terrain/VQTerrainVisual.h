@@ -64,9 +64,9 @@ struct _sVQTerrainResultTriangle;
 //   - nx and ny in [sm_nMinPatches, sm_nMaxPatchesPerAxis] and
 //     nx * ny <= sm_nMaxPatches: a tree needs two patches per axis, and the
 //     bounds keep the patch and node arrays (and the tree depth) small;
-//   - cells per patch along X and Y each a power of two in
-//     [1, sm_nMaxCellsPerPatch]: a construction tree halves a patch down to
-//     single cells;
+//   - cells per patch the same along X and Y, a power of two in
+//     [1, sm_nMaxCellsPerPatch]: a construction tree halves both sides of a
+//     patch at once, down to single cells;
 //   - a fully subdivided patch of cx x cy cells, (cx + 1)(cy + 1) vertices
 //     and 6 cx cy indices, within the context's class-wide limits per buffer
 //     of the moment (GetMaxVerticesPerBuffer, and never above the 65536 that

@@ -341,6 +341,7 @@ TEST(TerrainVisual, SizesOutsideTheLimitsLeaveAnEmptyTerrainAndAReport)
         {"absurd patch count", "nPatchesX", CVQProperty("99999999999")},
         {"cells not a power of two", "nCellsPerPatchX", CVQProperty(12)},
         {"no cells", "nCellsPerPatchY", CVQProperty(0)},
+        {"patches not square", "nCellsPerPatchY", CVQProperty(8)},
         {"too many cells for a 16-bit mesh", "nCellsPerPatchX", CVQProperty(128)},
         {"zero cell width", "fCellResX", CVQProperty(0.0f)},
         {"negative cell depth", "fCellResY", CVQProperty(-2.0f)},
