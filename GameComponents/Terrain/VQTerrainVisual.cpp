@@ -923,8 +923,8 @@ void CVQTerrainVisual::Render(const long& lViewportId)
     if (!HasTerrain())
         return;
     CVQObjectHandle oViewport(lViewportId);
-    const CVQViewport* pViewport = oViewport.GetAs<CVQViewport>();
-    if (!pViewport || pViewport->GetSize().GetWidth() <= 0 || pViewport->GetSize().GetHeight() <= 0)
+    const CVQViewport* pViewport = GetViewportWithPixels(oViewport);
+    if (!pViewport)
         return;
     const CVQMatrix44 mClip = GetClipMatrix(*pViewport);
 
@@ -988,8 +988,8 @@ bool CVQTerrainVisual::CheckDirtyIntersection(const long& lViewportId, int nX, i
     if (!HasTerrain())
         return false;
     CVQObjectHandle oViewport(lViewportId);
-    const CVQViewport* pViewport = oViewport.GetAs<CVQViewport>();
-    if (!pViewport || pViewport->GetSize().GetWidth() <= 0 || pViewport->GetSize().GetHeight() <= 0)
+    const CVQViewport* pViewport = GetViewportWithPixels(oViewport);
+    if (!pViewport)
         return false;
     const float fWidth = float(pViewport->GetSize().GetWidth());
     const float fHeight = float(pViewport->GetSize().GetHeight());
@@ -1004,6 +1004,14 @@ bool CVQTerrainVisual::CheckDirtyIntersection(const long& lViewportId, int nX, i
         }
     }
     return false;
+}
+
+const CVQViewport* CVQTerrainVisual::GetViewportWithPixels(const CVQObjectHandle& oHandle)
+{
+    const CVQViewport* pViewport = oHandle.GetAs<CVQViewport>();
+    if (!pViewport || pViewport->GetSize().GetWidth() <= 0 || pViewport->GetSize().GetHeight() <= 0)
+        return nullptr;
+    return pViewport;
 }
 
 CVQMatrix44 CVQTerrainVisual::GetClipMatrix(const CVQViewport& oViewport)
@@ -1445,8 +1453,8 @@ bool CVQTerrainVisual::GetCoordsFromScreenCoordinates(const long& lViewportId, i
     if (!HasTerrain())
         return false;
     CVQObjectHandle oViewport(lViewportId);
-    const CVQViewport* pViewport = oViewport.GetAs<CVQViewport>();
-    if (!pViewport || pViewport->GetSize().GetWidth() <= 0 || pViewport->GetSize().GetHeight() <= 0)
+    const CVQViewport* pViewport = GetViewportWithPixels(oViewport);
+    if (!pViewport)
         return false;
     // The pixel on the near and the far plane, in world space.
     const float fX = 2.0f * float(nX) / float(pViewport->GetSize().GetWidth()) - 1.0f;

@@ -19,6 +19,7 @@
 class CFileIO;
 class CVQDataStream;
 class CVQMatrix44;
+class CVQObjectHandle;
 class CVQTerrainMesh;
 class CVQTerrainPatch;
 class CVQTerrainPen;
@@ -560,6 +561,9 @@ protected:
     static std::atomic<bool> sm_bGlobalResourcesInitialized;
 
 private:
+    // The viewport a handle holds when it has pixels to draw or pick in;
+    // null when it is missing, of another class or of zero size.
+    static const CVQViewport* GetViewportWithPixels(const CVQObjectHandle& oHandle);
     // World-to-clip matrix of a viewport: projection * inverse view.
     static CVQMatrix44 GetClipMatrix(const CVQViewport& oViewport);
     // DetermineVisiblePatches with the clip matrix at hand.
