@@ -59,7 +59,7 @@ int CDemoTerrainVisual::StampPen(float fX, float fY, CVQTerrainPen& pen)
     const int cx = ctx.GetCellsPerPatchX(), cy = ctx.GetCellsPerPatchY();
 
     // The pen's action point goes on the terrain cell under the point. A
-    // point further out than any terrain has cells (4096 patches of 1024)
+    // point further out than any terrain has cells (4096 patches of 64)
     // touches nothing, and must not overflow the conversion to int.
     const float fColumn = (fX - ctx.GetOffX()) / ctx.GetCellWidthX();
     const float fRow = (fY - ctx.GetOffY()) / ctx.GetCellWidthY();
