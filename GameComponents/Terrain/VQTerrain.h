@@ -17,5 +17,6 @@
 #include "GameComponents/Terrain/VQTerrainRes.h"
 #include "GameComponents/Terrain/VQTerrainTextureRes.h"
 #include "GameComponents/Terrain/VQTerrainVisual.h"
+#include "GameComponents/Terrain/VQTerrainCarpetVisual.h"
 
 #endif

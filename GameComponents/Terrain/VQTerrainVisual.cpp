@@ -18,7 +18,6 @@
 #include "GameFramework/ResourceManagement/VQResourceDatabase.h"
 #include "GameFramework/ResourceManagement/VQResourceHandle.h"
 #include "GameFramework/VQViewport.h"
-#include "GameFramework/VQVisual3d.h"
 #include "MathLib/VQGeomUtilTriangles.h"
 #include "MathLib/VQMathLinearEquations.h"
 
@@ -1528,13 +1527,5 @@ int CVQTerrainVisual::CountIndices() { return 3 * CountTriangles(); }
 namespace {
 
 CVQClassTypeRegistration s_oTerrainVisualType(CVQTerrainVisual::GetClassType());
-
-// The carpet visual's class type. Its class does not exist yet; the type is
-// registered now so that the host finds every class of the component by
-// name. When the class arrives it takes this type over as
-// CVQTerrainCarpetVisual::_s_oType, with the registration beside it, and
-// these two lines go.
-const CVQClassType s_oCarpetVisualType("CVQTerrainCarpetVisual", &CVQVisual3d::_s_oType);
-CVQClassTypeRegistration s_oCarpetVisualTypeRegistration(s_oCarpetVisualType);
 
 } // namespace

@@ -84,6 +84,7 @@ TEST(TerrainRegistration, ClassTypesAndResourceFactoriesAreKnownToTheHostByName)
     EXPECT_EQ(CVQClassTypeRegistration::Find("CVQTerrainRes"), &CVQTerrainRes::GetClassType());
     EXPECT_EQ(CVQClassTypeRegistration::Find("CVQTerrainTextureRes"), &CVQTerrainTextureRes::GetClassType());
     EXPECT_EQ(CVQClassTypeRegistration::Find("CVQTerrainVisual"), &CVQTerrainVisual::GetClassType());
+    EXPECT_EQ(CVQClassTypeRegistration::Find("CVQTerrainCarpetVisual"), &CVQTerrainCarpetVisual::GetClassType());
 }
 
 TEST(TerrainRegistration, SecondTypeOfTheSameNameIsReportedAndLeavesTheFirst)
