@@ -12,6 +12,7 @@
 #include "GameComponents/Terrain/VQTerrainTextureRes.h"
 #include "GameComponents/Terrain/VQTerrainVBuff.h"
 #include "GameComponents/Terrain/vqTerrainPatch.h"
+#include "GameComponents/Terrain/vqTerrainPen.h"
 #include "GameComponents/Terrain/vqTerrainQuadnode.h"
 #include "GameFramework/ObjectManagement/VQObjectHandle.h"
 #include "GameFramework/ResourceManagement/VQResource.h"
@@ -1029,19 +1030,202 @@ void CVQTerrainVisual::CollectVisiblePatches(std::vector<CVQTerrainPatch*>& list
         pNode->EnumerateVisiblePatches(list, mClip, vClipMin, vClipMax, nFlags, true);
 }
 
-void CVQTerrainVisual::SetConstructionHeight(float, float, CVQTerrainPen&) {}
+// ---------------------------------------------------------------------------
+// Editing
 
-void CVQTerrainVisual::SetConstructionHeight(float, float, short) {}
+namespace {
 
-void CVQTerrainVisual::SetConstructionColor(float, float, unsigned int) {}
+// What an edit's neighbourhood must rebuild: the vertices, and the shape
+// besides when a construction tree split or merged (a patch's leaves decide
+// its neighbours' fans).
+const unsigned int kVerticesStale = VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES);
+const unsigned int kShapeChanged = kVerticesStale | VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_SHAPE);
 
-void CVQTerrainVisual::ApplyPen(float, float, CVQTerrainPen&) {}
+// A pen placed further out than 2^30 cells has no room left in an int for
+// its rectangle. The largest terrain has 4096 x 64 = 2^18 cells a side.
+const float kFarthestPenCell = 1073741824.0f;
 
-void CVQTerrainVisual::Flatten() {}
+// Patch column of a terrain cell, rounded toward minus infinity: with 16
+// cells a patch, cells -16..-1 lie in column -1 (truncation would put them
+// in column 0, which they do not touch).
+long long PatchOfCell(long long nCell, int nCellsPerPatch)
+{
+    return nCell >= 0 ? nCell / nCellsPerPatch : -((nCellsPerPatch - 1 - nCell) / nCellsPerPatch);
+}
 
-void CVQTerrainVisual::SetTexture(float, float, float, float, int, int) {}
+} // namespace
 
-void CVQTerrainVisual::SetTexture(float, float, int, int) {}
+CVQTerrainPatch* CVQTerrainVisual::GetSampledPatchAt(float fX, float fY, int& nPatchX, int& nPatchY)
+{
+    if (!ConvertToPatchGrid(fX, fY, nPatchX, nPatchY))
+        return nullptr;
+    SampleUndoPatch(nPatchX, nPatchY);
+    return GetPatch(nPatchX, nPatchY);
+}
+
+void CVQTerrainVisual::MarkEdited(int nPatchX, int nPatchY)
+{
+    const CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
+    const bool bReshaped = pPatch && pPatch->GetDirty(VQ_TERRAIN_DIRTY_SHAPE);
+    InvalidatePatches(0.0f, 0.0f, nPatchX, nPatchY, bReshaped ? kShapeChanged : kVerticesStale, pPatch);
+}
+
+template <class Change>
+void CVQTerrainVisual::ChangePatchesIn(float fX0, float fY0, float fX1, float fY1, Change change)
+{
+    CVQMutexLock oLock(m_oMutex);
+    int nColumn0, nRow0, nColumn1, nRow1;
+    if (!GetPatchRange(fX0, fY0, fX1, fY1, nColumn0, nRow0, nColumn1, nRow1))
+        return;
+    SampleUndoPatches(fX0, fY0, fX1, fY1);
+    for (int x = nColumn0; x <= nColumn1; ++x)
+        for (int y = nRow0; y <= nRow1; ++y)
+            change(*GetPatch(x, y));
+    SetDirty(-1);
+}
+
+void CVQTerrainVisual::SetConstructionHeight(float fX, float fY, short nHeight)
+{
+    CVQMutexLock oLock(m_oMutex);
+    int nPatchX, nPatchY;
+    if (CVQTerrainPatch* pPatch = GetSampledPatchAt(fX, fY, nPatchX, nPatchY)) {
+        pPatch->SetHeight(fX, fY, nHeight);
+        MarkEdited(nPatchX, nPatchY);
+        SetDirty(-1);
+    }
+}
+
+void CVQTerrainVisual::SetConstructionColor(float fX, float fY, unsigned int nColor)
+{
+    CVQMutexLock oLock(m_oMutex);
+    int nPatchX, nPatchY;
+    if (CVQTerrainPatch* pPatch = GetSampledPatchAt(fX, fY, nPatchX, nPatchY)) {
+        pPatch->SetColor(fX, fY, nColor);
+        MarkEdited(nPatchX, nPatchY);
+        SetDirty(-1);
+    }
+}
+
+void CVQTerrainVisual::SetConstructionHeight(float fX, float fY, CVQTerrainPen& pen) { ApplyPen(fX, fY, pen); }
+
+void CVQTerrainVisual::ApplyPen(float fX, float fY, CVQTerrainPen& pen)
+{
+    CVQMutexLock oLock(m_oMutex);
+    const int cx = m_oContext.GetCellsPerPatchX();
+    const int cy = m_oContext.GetCellsPerPatchY();
+    if (!HasTerrain() || cx < 1 || cy < 1)
+        return;
+    const float fColumn = std::floor((fX - m_oContext.GetOffX()) / m_oContext.GetCellWidthX());
+    const float fRow = std::floor((fY - m_oContext.GetOffY()) / m_oContext.GetCellWidthY());
+    if (!(std::fabs(fColumn) <= kFarthestPenCell && std::fabs(fRow) <= kFarthestPenCell))
+        return;  // NaN and infinities too
+    pen.SetPosition(int(fColumn), int(fRow));
+    int x0, y0, x1, y1;  // cells; x1 and y1 exclusive
+    pen.GetRect(x0, y0, x1, y1);
+    if (x1 <= x0 || y1 <= y0)
+        return;  // a pen without cells
+    // The patches holding the pen's first and last cell, clamped into the
+    // grid; a pen beside the grid leaves the range empty.
+    const long long nColumn0 = std::max(PatchOfCell(x0, cx), 0LL);
+    const long long nColumn1 = std::min(PatchOfCell(x1 - 1LL, cx), m_nBuiltPatchesX - 1LL);
+    const long long nRow0 = std::max(PatchOfCell(y0, cy), 0LL);
+    const long long nRow1 = std::min(PatchOfCell(y1 - 1LL, cy), m_nBuiltPatchesY - 1LL);
+    if (nColumn0 > nColumn1 || nRow0 > nRow1)
+        return;
+    for (int px = int(nColumn0); px <= nColumn1; ++px) {
+        for (int py = int(nRow0); py <= nRow1; ++py) {
+            SampleUndoPatch(px, py);
+            CVQTerrainPatch* pPatch = GetPatch(px, py);
+            pPatch->SetHeight(pen, pPatch->GetCellRect());
+            MarkEdited(px, py);
+        }
+    }
+    SetDirty(-1);
+}
+
+void CVQTerrainVisual::Flatten()
+{
+    CVQMutexLock oLock(m_oMutex);
+    bool bMerged = false;
+    for (int py = 0; py < m_nBuiltPatchesY; ++py) {
+        for (int px = 0; px < m_nBuiltPatchesX; ++px) {
+            CVQTerrainPatch* pPatch = GetPatch(px, py);
+            const int nLeaves = pPatch->CountLeaves(0);
+            pPatch->Flatten();
+            if (pPatch->CountLeaves(0) != nLeaves) {
+                InvalidatePatches(0.0f, 0.0f, px, py, kShapeChanged, pPatch);
+                bMerged = true;
+            }
+        }
+    }
+    if (bMerged)
+        SetDirty(-1);
+}
+
+void CVQTerrainVisual::SetTexture(float fX0, float fY0, float fX1, float fY1, int nLayer, int nTexture)
+{
+    ChangePatchesIn(fX0, fY0, fX1, fY1, [=](CVQTerrainPatch& patch) { patch.SetTextureIndex(nLayer, nTexture); });
+}
+
+void CVQTerrainVisual::SetTexture(float fX, float fY, int nLayer, int nTexture)
+{
+    CVQMutexLock oLock(m_oMutex);
+    int nPatchX, nPatchY;
+    if (CVQTerrainPatch* pPatch = GetSampledPatchAt(fX, fY, nPatchX, nPatchY)) {
+        pPatch->SetTextureIndex(nLayer, nTexture);
+        SetDirty(-1);
+    }
+}
+
+void CVQTerrainVisual::SetPatchColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor)
+{
+    ChangePatchesIn(fX0, fY0, fX1, fY1, [=](CVQTerrainPatch& patch) { patch.SetPatchColor(nColor, 0); });
+}
+
+void CVQTerrainVisual::SetPatchColor(float fX, float fY, unsigned int nColor)
+{
+    CVQMutexLock oLock(m_oMutex);
+    int nPatchX, nPatchY;
+    if (CVQTerrainPatch* pPatch = GetSampledPatchAt(fX, fY, nPatchX, nPatchY)) {
+        pPatch->SetPatchColor(nColor, 0);
+        SetDirty(-1);
+    }
+}
+
+void CVQTerrainVisual::SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
+                                    eUserColorOperator eOp)
+{
+    CVQMutexLock oLock(m_oMutex);
+    if (!HasTerrain())
+        return;
+    // The tree's walk takes the rectangle as (min, max).
+    m_pQuadTree->SetUserColor(std::min(fX0, fX1), std::min(fY0, fY1), std::max(fX0, fX1), std::max(fY0, fY1),
+                              nColor, 0u, eOp);
+    SetDirty(-1);
+}
+
+void CVQTerrainVisual::SetCustomFlags(float fX, float fY, unsigned int nFlags)
+{
+    CVQMutexLock oLock(m_oMutex);
+    int nPatchX, nPatchY;
+    if (CVQTerrainPatch* pPatch = GetSampledPatchAt(fX, fY, nPatchX, nPatchY))
+        pPatch->SetPatchFlags(nFlags);
+}
+
+void CVQTerrainVisual::SetCellLimit(int nCells)
+{
+    CVQMutexLock oLock(m_oMutex);
+    m_oContext.SetCellsPerPatchLimit(nCells);
+}
+
+void CVQTerrainVisual::ResetCellLimit()
+{
+    CVQMutexLock oLock(m_oMutex);
+    m_oContext.ResetCellsPerPatchLimit();
+}
+
+// ---------------------------------------------------------------------------
+// Undo
 
 void CVQTerrainVisual::BeginUndoSample()
 {
@@ -1052,8 +1236,12 @@ void CVQTerrainVisual::BeginUndoSample()
 void CVQTerrainVisual::SampleUndoPatch(int nPatchX, int nPatchY)
 {
     CVQTerrainUndoInfo* pRecord = m_oUndoBuffer.GetSamplingRecord();
+    if (!pRecord)
+        return;
+    // This thread holds the buffer already: the visual's mutex comes second.
+    CVQMutexLock oLock(m_oMutex);
     // Coordinates from outside are not trusted: only patches of the grid.
-    CVQTerrainPatch* pPatch = pRecord ? GetPatch(nPatchX, nPatchY) : nullptr;
+    CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
     if (pPatch && pRecord->BeginSamplePatch(pPatch->GetPatchIndex(), nPatchX, nPatchY)) {
         pPatch->SampleUndoProps(*pRecord);
         pRecord->EndSamplePatch();
@@ -1086,40 +1274,32 @@ void CVQTerrainVisual::EndUndoSample()
 
 void CVQTerrainVisual::Undo()
 {
-    // Refused (and reported by the buffer) inside this thread's own stroke,
-    // which then goes on recording untouched.
+    // The buffer first, then the visual's mutex: the order a stroke takes
+    // them in. Refused (and reported by the buffer) inside this thread's own
+    // stroke, which then goes on recording untouched.
     CVQTerrainUndoInfo* pRecord = m_oUndoBuffer.BeginApplyPatches();
     if (!pRecord)
         return;
-    if (pRecord->BeginUndoingPatches()) {
-        do {
-            int nIndex, nPatchX, nPatchY;
-            pRecord->GetPresentPatchProperties(nIndex, nPatchX, nPatchY);
-            // A record outlives Cleanup and InitData: only patches of the
-            // grid built now take it.
-            CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
-            if (pPatch && pPatch->GetPatchIndex() == nIndex) {
-                pPatch->ApplyUndoProps(*pRecord);
-                InvalidatePatches(0.0f, 0.0f, nPatchX, nPatchY, 3, nullptr);
-            }
-        } while (pRecord->NextPatch());
-        pRecord->EndEnueratePatches();
+    {
+        CVQMutexLock oLock(m_oMutex);
+        if (pRecord->BeginUndoingPatches()) {
+            do {
+                int nIndex, nPatchX, nPatchY;
+                pRecord->GetPresentPatchProperties(nIndex, nPatchX, nPatchY);
+                // A record outlives Cleanup and InitData: only patches of the
+                // grid built now take it.
+                CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
+                if (pPatch && pPatch->GetPatchIndex() == nIndex) {
+                    pPatch->ApplyUndoProps(*pRecord);
+                    InvalidatePatches(0.0f, 0.0f, nPatchX, nPatchY, kShapeChanged, pPatch);
+                }
+            } while (pRecord->NextPatch());
+            pRecord->EndEnueratePatches();
+        }
+        SetDirty(-1);
     }
     m_oUndoBuffer.EndApplyPatches();
-    SetDirty(-1);
 }
-
-void CVQTerrainVisual::SetCellLimit(int) {}
-
-void CVQTerrainVisual::ResetCellLimit() {}
-
-void CVQTerrainVisual::SetCustomFlags(float, float, unsigned int) {}
-
-void CVQTerrainVisual::SetUserColor(float, float, float, float, unsigned int, eUserColorOperator) {}
-
-void CVQTerrainVisual::SetPatchColor(float, float, float, float, unsigned int) {}
-
-void CVQTerrainVisual::SetPatchColor(float, float, unsigned int) {}
 
 void CVQTerrainVisual::SetAllPatchesActive()
 {
@@ -1176,20 +1356,12 @@ CVQTerrainPatch* CVQTerrainVisual::GetPatchAt(float fX, float fY) const
 CVQTerrainPatch* CVQTerrainVisual::GetUpdatedPatchAt(float fX, float fY)
 {
     CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
-    if (!pPatch || !pPatch->GetDirty(VQ_TERRAIN_DIRTY_VERTICES))
-        return pPatch;
-    // A patch's passes read its neighbours' construction trees, not their
-    // vertices: its own passes are all the point needs. They clean bit 0 up
-    // to the root, though, which the other pending patches still need set
-    // for the next Update to find them: they mark their ancestors again.
-    int nVector = -1;
-    std::vector<CVQTerrainPatch*>& oPending = m_oContext.GetNewPatchPointerVector(nVector);
-    m_pQuadTree->GetDirtyPatches_OR(oPending, VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES));
-    UpdatePatchVertices(*pPatch);
-    for (CVQTerrainPatch* pOther : oPending)
-        if (pOther != pPatch && pOther->GetParent())
-            pOther->GetParent()->SetDirty(VQ_TERRAIN_DIRTY_VERTICES);
-    m_oContext.FreePatchPointerVector(oPending, nVector);
+    // A patch's passes read the vertex data its neighbours' passes left at
+    // their shared corners, so one patch run ahead of the others can come
+    // out otherwise than the Update would make it (a fan whose counts the
+    // mesh then does not expect). All pending patches run, in Update's order.
+    if (pPatch && pPatch->GetDirty(VQ_TERRAIN_DIRTY_VERTICES))
+        UpdateVertices();
     return pPatch;
 }
 

@@ -84,7 +84,8 @@ struct _sVQTerrainResultTriangle;
 //
 // Threads: InitData, Init, Cleanup, Load, Save and Serialize take no lock;
 // the host calls them while no other thread uses the visual. The per-frame,
-// editing and query operations that lock use m_oMutex.
+// editing and query operations that lock use m_oMutex; the order of the
+// locks is stated with the undo operations below.
 class VQ_API CVQTerrainVisual : public CVQVisual {
 public:
     static const CVQClassType _s_oType;  // "CVQTerrainVisual", base CVQVisual
@@ -243,29 +244,95 @@ public:
     // Writes nothing.
     virtual void Exporrt(CFileIO& file);
 
-    // --- editing: filled with the editing operations; do nothing until then.
-    // World coordinates X/Y in world units, raw 16-bit heights, packed
-    // 32-bit colours, texture ids and layers 0 and 1.
-    virtual void SetConstructionHeight(float fX, float fY, CVQTerrainPen& pen);
+    // --- editing. World coordinates X/Y in world units, raw 16-bit heights,
+    // packed 32-bit colours, texture ids and layers 0 and 1. A point belongs
+    // to the patch ConvertToPatchGrid gives; a point outside the terrain (NaN
+    // included) and a visual without a tree change nothing and mark nothing.
+    //
+    // Every operation here holds m_oMutex from start to end (a scope guard
+    // releases it on every path out), samples each patch it is about to
+    // change for undo while this thread has a stroke open (SampleUndoPatch),
+    // and marks what the next Update must rebuild:
+    //   heights, colours   the patch and its eight neighbours, bit 0 (their
+    //                      vertices), plus bit 1 when the patch's
+    //                      construction tree split or merged; visual dirty
+    //   textures           the patch's bit 9 (Render takes them); visual dirty
+    //   patch colour       the patch's bit 5 (mesh data); visual dirty
+    // Edits change the construction trees at once; vertices, meshes and
+    // bounds follow at the next Update, textures at the next Render.
+    //
+    // The raw height / colour of the construction leaf at the point, split
+    // down to the cell limit (SetCellLimit).
     virtual void SetConstructionHeight(float fX, float fY, short nHeight);
     virtual void SetConstructionColor(float fX, float fY, unsigned int nColor);
+    // ApplyPen.
+    virtual void SetConstructionHeight(float fX, float fY, CVQTerrainPen& pen);
+    // Puts the pen's action point on the terrain cell under the point,
+    // floor((x - offX) / cell width) and the same in y: a point left of or
+    // below the origin lands on cell -1, not 0. Every patch the pen's cells
+    // reach gets the pen over its own cells (CVQTerrainPatch::SetHeight), so
+    // each cell under the pen ends as the pen's single-cell result, and cells
+    // outside the grid are dropped:
+    //
+    //   5 x 5 pen at cell (1, 1): cells -1..3   -> patch (0, 0) alone
+    //   5 x 5 pen at cell (16, 16) of 16-cell patches: cells 14..18
+    //                                           -> patches (0..1, 0..1)
+    //
+    // A pen whose cells miss the grid, one without positive dimensions and a
+    // point whose cell lies beyond +-2^30 (no int holds the pen's rectangle
+    // there) change and mark nothing. The pen's position is moved.
     virtual void ApplyPen(float fX, float fY, CVQTerrainPen& pen);
+    // Merges, in every construction tree, the children that agree. A patch
+    // whose tree lost leaves has its neighbourhood marked with bits 0 and 1
+    // (merged leaves change their neighbours' fans) and the visual is dirty;
+    // when nothing merged, nothing is marked. Not sampled for undo.
     virtual void Flatten();
+    // Texture of layer nLayer (others are ignored) for the patch under the
+    // point / for every patch of the rectangle: corners in any order, its
+    // columns and rows clamped into the grid (GetPatchRange), so a rectangle
+    // wholly outside reaches the nearest edge patches.
     virtual void SetTexture(float fX0, float fY0, float fX1, float fY1, int nLayer, int nTexture);
     virtual void SetTexture(float fX, float fY, int nLayer, int nTexture);
+    // Patch colour (used by mesh assembly), at a point or over a rectangle as
+    // SetTexture.
+    virtual void SetPatchColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor);
+    virtual void SetPatchColor(float fX, float fY, unsigned int nColor);
+    // Combines nColor into the user colour of every construction-leaf corner
+    // in the closed world rectangle (corners in any order) with eOp. Not
+    // sampled for undo.
+    virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
+                              eUserColorOperator eOp);
+    // ORs nFlags into the flags of the patch under the point (none are
+    // cleared). Custom bits mean nothing to the terrain: nothing is marked.
+    virtual void SetCustomFlags(float fX, float fY, unsigned int nFlags);
+    // Later edits split construction trees no finer than a patch of nCells
+    // cells per side would have (CVQTerrainContext::SetCellsPerPatchLimit);
+    // ResetCellLimit lifts the limit. Nothing already built changes.
+    virtual void SetCellLimit(int nCells);
+    virtual void ResetCellLimit();
     // Undo. An editor brackets a stroke with BeginUndoSample ...
     // EndUndoSample; every patch sampled in between is recorded once, with
     // its state before the stroke's first change.
     //
-    // Threads. The undo entry points take no lock of the visual. A stroke
-    // belongs to the thread that began it and holds the undo buffer's lock
-    // until it ends; Undo holds it throughout. So strokes and undos of
-    // different threads follow one another whole: another thread's
-    // BeginUndoSample or Undo waits until the stroke has ended, while
-    // SampleUndoPatch(es) and EndUndoSample do nothing on a thread without a
-    // stroke of its own. Sampling never waits, so an edit may sample while
-    // it holds the visual's mutex (inside a stroke that took the buffer's
-    // lock first).
+    // Threads. A stroke belongs to the thread that began it and holds the
+    // undo buffer's lock until it ends; Undo holds it throughout. So strokes
+    // and undos of different threads follow one another whole: another
+    // thread's BeginUndoSample or Undo waits until the stroke has ended,
+    // while SampleUndoPatch(es) and EndUndoSample do nothing on a thread
+    // without a stroke of its own. Sampling a patch and writing a record
+    // back take the visual's mutex as well, so neither meets an edit, an
+    // Update, a query or a Display of another thread half-way.
+    //
+    // Lock order, wherever two are held (every path takes them this way):
+    //
+    //   undo buffer's lock  ->  m_oMutex  ->  the context's pool lock
+    //   (stroke or Undo)        (edits, frame,  (patch-pointer vectors)
+    //                            queries)
+    //
+    // An edit inside a stroke takes m_oMutex while its thread holds the
+    // buffer; so nothing may wait for the buffer while holding m_oMutex, and
+    // nothing does: under m_oMutex the visual only asks the buffer for this
+    // thread's record, which never waits.
     //
     // Begins this thread's stroke; nothing when one is open already.
     virtual void BeginUndoSample();
@@ -277,22 +344,17 @@ public:
     virtual void SampleUndoPatches(float fX0, float fY0, float fX1, float fY1);
     // Ends this thread's stroke; nothing when it has none open.
     virtual void EndUndoSample();
-    // Writes the newest stroke's record back; nothing when none is held (no
-    // redo). A record whose patches the present grid lacks is skipped.
+    // Writes the newest stroke's record back, under m_oMutex, and marks each
+    // restored patch's neighbourhood with bits 0 and 1 and the visual dirty;
+    // nothing when no record is held (no redo). A record whose patches the
+    // present grid lacks is skipped.
     // Inside this thread's own stroke it is refused and reported
     // ("!m_bSampling"); the stroke goes on recording, to be undone after its
     // EndUndoSample.
     virtual void Undo();
-    virtual void SetCellLimit(int nCells);
-    virtual void ResetCellLimit();
-    virtual void SetCustomFlags(float fX, float fY, unsigned int nFlags);
     // Marks the whole tree stale (VQ_TERRAIN_DIRTYMASK_ALL): the next Update
     // recomputes everything. No lock.
     virtual void InvalidateCells();
-    virtual void SetUserColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor,
-                              eUserColorOperator eOp);
-    virtual void SetPatchColor(float fX0, float fY0, float fX1, float fY1, unsigned int nColor);
-    virtual void SetPatchColor(float fX, float fY, unsigned int nColor);
 
     // --- queries. World x and y in world units. A point is outside the
     // terrain when ConvertToPatchGrid refuses it (a point on the far edge
@@ -310,10 +372,10 @@ public:
     virtual unsigned int GetConstructionColor(float fX, float fY) const;
     virtual int GetTextures(float fX, float fY, int& nTex0, int& nTex1) const;
     // Surface height (world units), unit face normal of the triangle under
-    // the point, and unit interpolated vertex normal. The locking forms first
-    // run the vertex passes of the point's patch when they are pending (dirty
-    // bit 0), editable heights or not, so a read after an edit sees it; the
-    // other pending patches are left to the next Update. The Const forms
+    // the point, and unit interpolated vertex normal. When the point's patch
+    // has its vertex passes pending (dirty bit 0), editable heights or not,
+    // the locking forms first run every pending patch's passes as Update
+    // does (UpdateVertices), so a read after an edit sees it. The Const forms
     // answer from what the last passes left. eForce is not read.
     virtual float GetHeight(float fX, float fY, eForcetype eForce, bool bLock);
     virtual CVQVector3 GetNormal(float fX, float fY, bool bLock);
@@ -379,8 +441,9 @@ public:
     // cannot be unprojected.
     virtual bool GetCoordsFromScreenCoordinates(const long& lViewportId, int nX, int nY, CVQVector3& hit,
                                                 bool bLock);
-    // Patch flags, without the visual's lock. A point outside the terrain
-    // changes nothing and reads false. Only active patches are drawn; a
+    // Patch flags, without the visual's lock: the host calls these while no
+    // other thread edits, updates or draws the visual. A point outside the
+    // terrain changes nothing and reads false. Only active patches are drawn; a
     // black patch is drawn with texture VQ_TERRAIN_TEXTURE_BLACK on both
     // layers from the next Render on (SetPatchBlack records the patch for
     // undo while a stroke is sampled).
@@ -571,8 +634,19 @@ private:
                                       CVQTerrainQuadNode* pNode, unsigned int nFlags);
     // The patch under a world point (ConvertToPatchGrid); null outside.
     CVQTerrainPatch* GetPatchAt(float fX, float fY) const;
-    // GetPatchAt for the locking point queries: the patch's vertex passes
-    // run first when they are pending.
+    // GetPatchAt for the point edits: the patch is sampled for undo first.
+    CVQTerrainPatch* GetSampledPatchAt(float fX, float fY, int& nPatchX, int& nPatchY);
+    // Under m_oMutex: samples every patch of the world rectangle's clamped
+    // range (GetPatchRange), hands each to change, and marks the visual
+    // dirty. Nothing without a tree.
+    template <class Change>
+    void ChangePatchesIn(float fX0, float fY0, float fX1, float fY1, Change change);
+    // After a height or colour edit of patch (nPatchX, nPatchY): its
+    // neighbourhood gets bit 0, and bit 1 too when its construction tree
+    // changed shape.
+    void MarkEdited(int nPatchX, int nPatchY);
+    // GetPatchAt for the locking point queries: UpdateVertices runs first
+    // when the patch's vertex passes are pending.
     CVQTerrainPatch* GetUpdatedPatchAt(float fX, float fY);
     // The vertex passes of one patch, beside its eight neighbours.
     void UpdatePatchVertices(CVQTerrainPatch& patch);

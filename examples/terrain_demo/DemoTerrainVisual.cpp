@@ -2,10 +2,7 @@
 
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainPatch.h"
-#include "GameComponents/Terrain/vqTerrainPen.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -28,115 +25,20 @@ std::string Differs(const char* szWhat, T a, T b)
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Sculpting
-
-bool CDemoTerrainVisual::SetHeightAt(float fX, float fY, short nHeight)
-{
-    int nPatchX, nPatchY;
-    if (!ConvertToPatchGrid(fX, fY, nPatchX, nPatchY))
-        return false;
-    GetPatch(nPatchX, nPatchY)->SetHeight(fX, fY, nHeight);
-    MarkEdited(fX, fY, nPatchX, nPatchY);
-    return true;
-}
-
-bool CDemoTerrainVisual::SetColorAt(float fX, float fY, unsigned int nColor)
-{
-    int nPatchX, nPatchY;
-    if (!ConvertToPatchGrid(fX, fY, nPatchX, nPatchY))
-        return false;
-    GetPatch(nPatchX, nPatchY)->SetColor(fX, fY, nColor);
-    MarkEdited(fX, fY, nPatchX, nPatchY);
-    return true;
-}
-
-int CDemoTerrainVisual::StampPen(float fX, float fY, CVQTerrainPen& pen)
-{
-    if (!HasTerrain())
-        return 0;
-    const CVQTerrainContext& ctx = m_oContext;
-    const int nx = ctx.GetCellsX(), ny = ctx.GetCellsY();
-    const int cx = ctx.GetCellsPerPatchX(), cy = ctx.GetCellsPerPatchY();
-
-    // The pen's action point goes on the terrain cell under the point. A
-    // point further out than any terrain has cells (4096 patches of 64)
-    // touches nothing, and must not overflow the conversion to int.
-    const float fColumn = (fX - ctx.GetOffX()) / ctx.GetCellWidthX();
-    const float fRow = (fY - ctx.GetOffY()) / ctx.GetCellWidthY();
-    const float fFarAway = float(1 << 24);
-    if (!(std::fabs(fColumn) < fFarAway && std::fabs(fRow) < fFarAway))
-        return 0;
-    pen.SetPosition(int(fColumn), int(fRow));
-    int x0, y0, x1, y1;  // cells; x1 and y1 exclusive
-    pen.GetRect(x0, y0, x1, y1);
-    const int nFirstX = std::max(x0 / cx, 0), nLastX = std::min((x1 - 1) / cx, nx - 1);
-    const int nFirstY = std::max(y0 / cy, 0), nLastY = std::min((y1 - 1) / cy, ny - 1);
-
-    int nPatches = 0;
-    for (int px = nFirstX; px <= nLastX; ++px) {
-        for (int py = nFirstY; py <= nLastY; ++py) {
-            // Each patch gets its own cells; the pen changes those it covers.
-            CVQTerrainPatch* pPatch = GetPatch(px, py);
-            pPatch->SetHeight(pen, pPatch->GetCellRect());
-            MarkEdited(fX, fY, px, py);
-            ++nPatches;
-        }
-    }
-    return nPatches;
-}
-
-bool CDemoTerrainVisual::PatchRange(float fA, float fB, float fOffset, float fPatchSize, int nPatches, int& nFirst,
-                                    int& nLast) const
-{
-    if (!HasTerrain())
-        return false;
-    // Clamped in floating point first: a point far outside must not
-    // overflow the conversion to int.
-    auto column = [&](float f) {
-        const float fColumn = std::trunc((f - fOffset) / fPatchSize);
-        return int(std::clamp(fColumn, 0.0f, float(nPatches - 1)));
-    };
-    nFirst = column(std::min(fA, fB));
-    nLast = column(std::max(fA, fB));
-    return true;
-}
+// Painting
 
 int CDemoTerrainVisual::PaintPatches(float fX0, float fY0, float fX1, float fY1, int nLayer, int nTexture, int nTiles)
 {
-    const CVQTerrainContext& ctx = m_oContext;
-    int nFirstX, nLastX, nFirstY, nLastY;
-    if (!PatchRange(fX0, fX1, ctx.GetOffX(), m_fPatchSizeX, ctx.GetCellsX(), nFirstX, nLastX) ||
-        !PatchRange(fY0, fY1, ctx.GetOffY(), m_fPatchSizeY, ctx.GetCellsY(), nFirstY, nLastY))
+    int nColumn0, nRow0, nColumn1, nRow1;
+    if (!GetPatchRange(fX0, fY0, fX1, fY1, nColumn0, nRow0, nColumn1, nRow1))
         return 0;
-    for (int px = nFirstX; px <= nLastX; ++px) {
-        for (int py = nFirstY; py <= nLastY; ++py) {
-            CVQTerrainPatch* pPatch = GetPatch(px, py);
-            pPatch->SetTextureIndex(nLayer, nTexture);
-            pPatch->SetTiles(nTiles);
-        }
-    }
-    SetDirty(-1);
-    return (nLastX - nFirstX + 1) * (nLastY - nFirstY + 1);
-}
-
-void CDemoTerrainVisual::FlattenAll()
-{
-    if (!HasTerrain())
-        return;
-    const int nPatches = m_oContext.GetCellsX() * m_oContext.GetCellsY();
-    for (int i = 0; i < nPatches; ++i)
-        m_pPatches[i].Flatten();
-}
-
-void CDemoTerrainVisual::MarkEdited(float fX, float fY, int nPatchX, int nPatchY)
-{
-    CVQTerrainPatch* pPatch = GetPatch(nPatchX, nPatchY);
-    const unsigned int nMask = pPatch->GetDirty(VQ_TERRAIN_DIRTY_SHAPE)
-                                   ? VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES) |
-                                         VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_SHAPE)
-                                   : VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES);
-    InvalidatePatches(fX, fY, nPatchX, nPatchY, nMask, pPatch);
-    SetDirty(-1);
+    SetTexture(fX0, fY0, fX1, fY1, nLayer, nTexture);
+    // The visual has no editing operation for the tiling: the patches the
+    // texture went to take it here.
+    for (int px = nColumn0; px <= nColumn1; ++px)
+        for (int py = nRow0; py <= nRow1; ++py)
+            GetPatch(px, py)->SetTiles(nTiles);
+    return (nColumn1 - nColumn0 + 1) * (nRow1 - nRow0 + 1);
 }
 
 // ---------------------------------------------------------------------------

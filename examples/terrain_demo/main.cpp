@@ -156,7 +156,6 @@ CVQTerrainPen MakeRiverPen()
 struct SSculptStats {
     int nPens = 0;
     int nStamps = 0;
-    int nPatchEdits = 0;  // pen applications to single patches
     int nPointEdits = 0;
     int nPointsOutside = 0;
     int nPaintedPatches = 0;
@@ -171,7 +170,7 @@ SSculptStats Sculpt(CDemoTerrainVisual& terrain)
         aPens.insert(&pen);
         s.nPens = int(aPens.size());
         ++s.nStamps;
-        s.nPatchEdits += terrain.StampPen(x, y, pen);
+        terrain.ApplyPen(x, y, pen);
     };
 
     // A hill astride four patches (patch borders every 32 m from -128), a
@@ -202,10 +201,11 @@ SSculptStats Sculpt(CDemoTerrainVisual& terrain)
         {200.0f, 0.0f, 500, kBeacon},
     };
     for (const SPoint& p : aPoints) {
-        const bool bInside = terrain.SetHeightAt(p.x, p.y, p.nHeight);
-        terrain.SetColorAt(p.x, p.y, p.nColor);
+        short nBefore;
+        s.nPointsOutside += terrain.GetHeightAt(p.x, p.y, nBefore) ? 0 : 1;
+        terrain.SetConstructionHeight(p.x, p.y, p.nHeight);
+        terrain.SetConstructionColor(p.x, p.y, p.nColor);
         ++s.nPointEdits;
-        s.nPointsOutside += bInside ? 0 : 1;
     }
 
     // Rock under the hill, repeated 4 times per patch; sand as the detail
@@ -214,7 +214,7 @@ SSculptStats Sculpt(CDemoTerrainVisual& terrain)
     s.nPaintedPatches += terrain.PaintPatches(36.0f, 34.0f, 84.0f, 66.0f, 1, CDemoResources::kSandTextureId, 2);
 
     // Leaves that came to agree (the pens' flat margins) merge again.
-    terrain.FlattenAll();
+    terrain.Flatten();
     return s;
 }
 
@@ -357,8 +357,8 @@ int Run(const std::string& sOutput)
         const SSculptStats s = Sculpt(original);
         fSculpt = watch.Lap();
         const CDemoTerrainVisual::SCounts counts = original.Count();
-        std::printf("sculpt   %d pens in %d stamps (%d patch edits), %d point edits (%d outside), %d patches painted\n",
-                    s.nPens, s.nStamps, s.nPatchEdits, s.nPointEdits, s.nPointsOutside, s.nPaintedPatches);
+        std::printf("sculpt   %d pens in %d stamps, %d point edits (%d outside), %d patches painted\n", s.nPens,
+                    s.nStamps, s.nPointEdits, s.nPointsOutside, s.nPaintedPatches);
         std::printf("tree     %s\n", CountsText(counts).c_str());
 
         // 3. Saving.

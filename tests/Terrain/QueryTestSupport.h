@@ -30,8 +30,7 @@ struct QueryLayout {
     float Side() const { return float(Cells()) * cellWidth; }
 };
 
-// The visual built from a resource that lives as long as it does. Edits go
-// to the patches, as the visual's editing calls will do it.
+// The visual built from a resource that lives as long as it does.
 class QueryTerrain : public CVQTerrainVisual {
 public:
     const QueryLayout layout;
@@ -64,21 +63,15 @@ public:
 
     using CVQTerrainVisual::GetPatch;
 
-    // Raw height h for cell (x, y) of the whole grid, stored at construction
-    // generation nGen (-1: the cell alone); the patches around it are marked
-    // for their vertex passes and the visual for its update.
+    // Raw height h for cell (x, y) of the whole grid through the editing
+    // operation, stored at construction generation nGen (-1: the cell alone).
     void SetCell(int x, int y, short h, int nGen = -1)
     {
-        const int C = layout.cells;
-        CVQTerrainPatch* pPatch = GetPatch(x / C, y / C);
-        const float fX = layout.offX + (float(x) + 0.5f) * layout.cellWidth;
-        const float fY = layout.offY + (float(y) + 0.5f) * layout.cellWidth;
-        if (nGen < 0)
-            pPatch->SetHeight(fX, fY, h);
-        else
-            pPatch->GetRoot()->SetHeightRecourse(nGen, fX, fY, h);
-        InvalidatePatches(fX, fY, x / C, y / C, VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES), pPatch);
-        SetDirty(-1);
+        if (nGen >= 0)
+            SetCellLimit(layout.cells >> (m_oContext.GetCellGeneration() - nGen));
+        SetConstructionHeight(layout.offX + (float(x) + 0.5f) * layout.cellWidth,
+                              layout.offY + (float(y) + 0.5f) * layout.cellWidth, h);
+        ResetCellLimit();
     }
 
     // Every triangle the meshes draw, patch by patch.

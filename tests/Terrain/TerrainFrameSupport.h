@@ -2,10 +2,12 @@
 #define VQ_TESTS_TERRAIN_FRAME_SUPPORT_H
 
 // The terrain visual driven as a host drives it: its resources, a recording
-// renderer, edits through its patches, its meshes read back from their
-// buffers alone, and what the surface they draw must be.
+// renderer, a camera, edits through its editing operations, its meshes read
+// back from their buffers alone, and what the surface they draw must be.
 #include "GameComponents/Terrain/VQTerrain.h"
+#include "GameFramework/ObjectManagement/VQObjectDatabase.h"
 #include "GameFramework/ResourceManagement/VQResourceDatabase.h"
+#include "GameFramework/VQViewport.h"
 
 #include <gtest/gtest.h>
 
@@ -72,16 +74,6 @@ public:
 
     using CVQTerrainVisual::GetPatch;
     CVQTerrainQuadNode* Root() const { return m_pQuadTree; }
-    // After a change to patch (px, py): its neighbourhood is marked as the
-    // editing operations mark it (stale vertices, and a changed shape when
-    // the patch's construction tree changed shape), and the next Update runs.
-    void Edited(int px, int py)
-    {
-        const unsigned int nShape = GetPatch(px, py)->GetDirtyFlags() & VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_SHAPE);
-        const unsigned int nMask = VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES) | nShape;
-        InvalidatePatches(0.0f, 0.0f, px, py, nMask, nullptr);
-        SetDirty(-1);
-    }
 
 protected:
     void FlushRenderList() override { events.push_back({'F', -1, nullptr}); }
@@ -89,6 +81,44 @@ protected:
     void RenderTerrainMesh(CVQTerrainMesh& mesh) override { events.push_back({'R', -1, &mesh}); }
     bool LoadTexture(int, const CVQString&) override { return true; }
 };
+
+// A viewport in the host's object database for the lifetime of the object.
+struct Camera {
+    CVQViewport viewport;
+    long id = VQGetObjectDatabase()->RegisterObject(&viewport);
+
+    // Placed at eye, looking at target; camera space looks along -z.
+    void LookAt(const CVQVector3& eye, const CVQVector3& target, const CVQVector3& up)
+    {
+        CVQVector3 z = eye - target, x = up * z;  // * is the cross product
+        z.Normalize();
+        x.Normalize();
+        const CVQVector3 y = z * x;
+        CVQMatrix44 m;
+        m.SetCol(0, CVQVector4(x, 0.0f));
+        m.SetCol(1, CVQVector4(y, 0.0f));
+        m.SetCol(2, CVQVector4(z, 0.0f));
+        m.SetCol(3, CVQVector4(eye, 1.0f));
+        ASSERT_TRUE(viewport.SetViewMatrix(m));
+    }
+    void Perspective(int width, int height, float fFovY, float fNear, float fFar)
+    {
+        viewport.SetSize(CVQSize(width, height));
+        ASSERT_TRUE(viewport.SetPerspective(fFovY, fNear, fFar));
+    }
+    CVQMatrix44 Clip() const { return viewport.GetProjectionMatrix() * viewport.GetInvViewMatrix(); }
+};
+
+// A camera high above the middle of the landscape that sees all of it.
+inline void LookDownOnEverything(Camera& camera, RecordingVisual& visual)
+{
+    CVQVector3 lo, hi;
+    visual.GetLandscapeBounds(lo, hi);
+    const float fSide = std::max(hi.GetX() - lo.GetX(), hi.GetY() - lo.GetY());
+    const CVQVector3 centre = (lo + hi) * 0.5f;
+    camera.Perspective(800, 600, 1.5707963f, 1.0f, 100.0f * fSide);
+    camera.LookAt(centre + CVQVector3(0.0f, 0.0f, 2.0f * fSide), centre, CVQVector3(0.0f, 1.0f, 0.0f));
+}
 
 // Every node below pNode, depth first (children 0..3), a patch followed by
 // its construction tree.
@@ -123,13 +153,11 @@ struct TerrainEdit {
     unsigned int color;
 };
 
-// Applies an edit through the patches, as the visual's editing does.
+// Applies an edit through the visual's editing operations.
 inline void ApplyEdit(RecordingVisual& v, const TerrainEdit& e)
 {
     const CVQTerrainContext& ctx = v.GetTerrainContext();
-    const int C = ctx.GetCellsPerPatchX();
     const float fX = ctx.GetOffX() + float(e.x) + 0.5f, fY = ctx.GetOffY() + float(e.y) + 0.5f;
-    CVQTerrainPatch* p = v.GetPatch(e.x / C, e.y / C);
     switch (e.kind) {
     case TerrainEdit::Pen: {  // shaped heights and colours, over up to four patches
         std::vector<short> lower(size_t(e.size * e.size));
@@ -141,30 +169,21 @@ inline void ApplyEdit(RecordingVisual& v, const TerrainEdit& e)
         CVQTerrainPen pen;
         pen.SetDimensions(e.size, e.size);
         pen.SetActionPoint(e.size / 2, e.size / 2, 0);
-        pen.SetPosition(e.x, e.y);
         pen.SetLower(lower.data());
         pen.SetColors(colors.data());
         pen.SetBehaviour(vqPen_AddLower, 0.0f);
         pen.SetColorBehaviour(vqColor_Replace, 100.0f);
-        for (int py = 0; py < ctx.GetCellsY(); ++py)
-            for (int px = 0; px < ctx.GetCellsX(); ++px)
-                if (pen.Intersects(v.GetPatch(px, py)->GetCellRect())) {
-                    v.GetPatch(px, py)->SetHeight(pen, v.GetPatch(px, py)->GetCellRect());
-                    v.Edited(px, py);
-                }
+        v.ApplyPen(fX, fY, pen);
         return;
     }
-    case TerrainEdit::Merge:
-        p->GetRoot()->SetHeightRecourse(ctx.GetCellGeneration() - e.size, fX, fY, e.h);
-        break;
-    case TerrainEdit::Color:
-        p->SetColor(fX, fY, e.color);
-        break;
-    case TerrainEdit::Height:
-        p->SetHeight(fX, fY, e.h);
-        break;
+    case TerrainEdit::Merge:  // the leaf of a patch 2^size times coarser than the cells
+        v.SetCellLimit(ctx.GetCellsPerPatchX() >> e.size);
+        v.SetConstructionHeight(fX, fY, e.h);
+        v.ResetCellLimit();
+        return;
+    case TerrainEdit::Color: return v.SetConstructionColor(fX, fY, e.color);
+    case TerrainEdit::Height: return v.SetConstructionHeight(fX, fY, e.h);
     }
-    v.Edited(e.x / C, e.y / C);
 }
 
 // Random edits of every kind, two in three coordinates near a patch border

@@ -4,9 +4,6 @@
 #include "AssertRecorder.h"
 #include "TerrainFrameSupport.h"
 
-#include "GameFramework/ObjectManagement/VQObjectDatabase.h"
-#include "GameFramework/VQViewport.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,44 +39,6 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 const long kTerrainId = 910;
-
-// A viewport in the host's object database for the lifetime of the object.
-struct Camera {
-    CVQViewport viewport;
-    long id = VQGetObjectDatabase()->RegisterObject(&viewport);
-
-    // Placed at eye, looking at target; camera space looks along -z.
-    void LookAt(const CVQVector3& eye, const CVQVector3& target, const CVQVector3& up)
-    {
-        CVQVector3 z = eye - target, x = up * z;  // * is the cross product
-        z.Normalize();
-        x.Normalize();
-        const CVQVector3 y = z * x;
-        CVQMatrix44 m;
-        m.SetCol(0, CVQVector4(x, 0.0f));
-        m.SetCol(1, CVQVector4(y, 0.0f));
-        m.SetCol(2, CVQVector4(z, 0.0f));
-        m.SetCol(3, CVQVector4(eye, 1.0f));
-        ASSERT_TRUE(viewport.SetViewMatrix(m));
-    }
-    void Perspective(int width, int height, float fFovY, float fNear, float fFar)
-    {
-        viewport.SetSize(CVQSize(width, height));
-        ASSERT_TRUE(viewport.SetPerspective(fFovY, fNear, fFar));
-    }
-    CVQMatrix44 Clip() const { return viewport.GetProjectionMatrix() * viewport.GetInvViewMatrix(); }
-};
-
-// A camera high above the middle of the landscape that sees all of it.
-void LookDownOnEverything(Camera& camera, RecordingVisual& visual)
-{
-    CVQVector3 lo, hi;
-    visual.GetLandscapeBounds(lo, hi);
-    const float fSide = std::max(hi.GetX() - lo.GetX(), hi.GetY() - lo.GetY());
-    const CVQVector3 centre = (lo + hi) * 0.5f;
-    camera.Perspective(800, 600, 1.5707963f, 1.0f, 100.0f * fSide);
-    camera.LookAt(centre + CVQVector3(0.0f, 0.0f, 2.0f * fSide), centre, CVQVector3(0.0f, 1.0f, 0.0f));
-}
 
 // The clip-space test of one box, written out for the reference: the box is
 // rejected when its eight corners all lie beyond one plane of the volume. Per

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,32 +16,6 @@ struct LeafPatch : CVQTerrainPatch {
 };
 
 } // namespace
-
-TEST(TerrainPatch, StartsWithTheDefaultTextureOneTileAndNoFlags)
-{
-    CVQTerrainContext ctx(nullptr);
-    CVQTerrainPatch patch;
-    EXPECT_EQ(patch.GetTextureIndex(0), -1);
-    EXPECT_EQ(patch.GetRoot(), nullptr);
-    patch.Init(&ctx);
-    patch.SetBoundingBox(0.0f, 0.0f, 8.0f, 8.0f, true);
-    EXPECT_EQ(std::vector<int>({patch.GetTextureIndex(0), patch.GetTextureIndex(1), patch.GetTiles(), int(patch.GetPatchFlags())}),
-              std::vector<int>({VQ_TERRAIN_TEXTURE_DEFAULT, VQ_TERRAIN_TEXTURE_NONE, 1, 0}));
-    EXPECT_TRUE(patch.IsLeaf());  // the construction root is no child slot
-    ASSERT_NE(patch.GetRoot(), nullptr);
-    EXPECT_EQ(patch.GetRoot()->GetParent(), &patch);
-    EXPECT_EQ(patch.GetRoot()->GetMaxX(), 8.0f);
-
-    int tex0 = 99, tex1 = 99;
-    EXPECT_EQ(patch.GetTextures(8.0f, 0.0f, tex0, tex1), 1);
-    EXPECT_EQ(tex0, -3);
-    EXPECT_EQ(tex1, -1);
-    patch.SetTextureIndex(1, 12);
-    EXPECT_EQ(patch.GetTextures(4.0f, 4.0f, tex0, tex1), 2);
-    tex0 = tex1 = 99;
-    EXPECT_EQ(patch.GetTextures(8.5f, 4.0f, tex0, tex1), 0);
-    EXPECT_EQ(tex0, 99);
-}
 
 TEST(TerrainPatch, TextureLayersAreSixteenBitAndOthersIgnored)
 {
@@ -73,27 +45,7 @@ TEST(TerrainPatch, TextureLayersAreSixteenBitAndOthersIgnored)
     EXPECT_EQ(pPatch->GetTextureIndex(2), -1);
 }
 
-TEST(TerrainPatch, MeshDataSettersMarkThePatchAndItsAncestors)
-{
-    TestTerrain t(4, 4);
-    CVQTerrainPatch* pPatch = t.Patch(3, 2);
-    t.Root()->BroadcastMultipleClean(0xFFFFFFFFu);
-    pPatch->SetPatchColor(0x80808080u, 12345u);
-    EXPECT_TRUE(pPatch->GetDirty(VQ_TERRAIN_DIRTY_MESHDATA));
-    EXPECT_TRUE(pPatch->GetParent()->GetDirty(VQ_TERRAIN_DIRTY_MESHDATA));
-    EXPECT_TRUE(t.Root()->GetDirty(VQ_TERRAIN_DIRTY_MESHDATA));
-    EXPECT_FALSE(t.Patch(0, 0)->GetDirty(VQ_TERRAIN_DIRTY_MESHDATA));
-
-    t.Root()->BroadcastMultipleClean(0xFFFFFFFFu);
-    pPatch->SetTiles(4);
-    EXPECT_TRUE(t.Root()->GetDirty(VQ_TERRAIN_DIRTY_MESHDATA));
-
-    pPatch->SetPatchFlags(VQ_TERRAIN_PATCH_BLACK | 0x100u);
-    pPatch->ResetPatchFlags(VQ_TERRAIN_PATCH_ACTIVE);
-    EXPECT_EQ(pPatch->GetPatchFlags(), VQ_TERRAIN_PATCH_BLACK | 0x100u);
-}
-
-TEST(TerrainPatch, HeightsAndColoursGoThroughTheConstructionTreeDownToTheCellLimit)
+TEST(TerrainPatch, HeightsAndColoursGoThroughTheConstructionTreeDownToACell)
 {
     TestTerrain t(2, 8);  // patches 8 x 8 cells; cell generation 3 + 1 + 1
     CVQTerrainPatch* pPatch = t.Patch(1, 0);  // world [8, 16] x [0, 8]
@@ -126,117 +78,6 @@ TEST(TerrainPatch, HeightsAndColoursGoThroughTheConstructionTreeDownToTheCellLim
     EXPECT_TRUE(t.Root()->GetDirty(VQ_TERRAIN_DIRTY_VERTICES));
     EXPECT_TRUE(t.Root()->GetDirty(VQ_TERRAIN_DIRTY_BOUNDS));
     EXPECT_TRUE(t.Root()->GetDirty(1));
-
-    // With a limit of two cells per patch, edits stop two levels higher.
-    t.ctx.SetCellsPerPatchLimit(2);
-    CVQTerrainPatch* pOther = t.Patch(0, 1);
-    pOther->SetHeight(1.5f, 9.5f, 5);
-    EXPECT_EQ(pOther->GetRoot()->CountLeaves(), 4);
-    EXPECT_EQ(pOther->GetHeight(3.5f, 11.5f), 5);  // the whole 4 x 4 quarter
-    t.ctx.ResetCellsPerPatchLimit();
-
-    // Merging where children agree.
-    pPatch->SetHeight(9.5f, 2.5f, 0);
-    pPatch->SetColor(9.5f, 2.5f, 0xFFFFFFFFu);
-    pPatch->SetHeight(8.0f, 5.5f, 0);
-    pPatch->Flatten();
-    EXPECT_EQ(pPatch->GetRoot()->CountLeaves(), 1);
-    EXPECT_EQ(pPatch->CountLeaves(0), 1);
-    EXPECT_EQ(pPatch->CountNodes(0), 2);
-}
-
-TEST(TerrainPatch, APenChangesExactlyTheCellsUnderItEachByItsOwnPenValue)
-{
-    // 3 x 3 patches of 8 cells, one reference value per terrain cell. Every
-    // pen is handed to every patch with the patch's own cells: a patch the
-    // pen misses must not change, and each covered cell must take what the
-    // pen's behaviour makes of its own pen cell, on every last row and
-    // column and at every corner of a patch.
-    const int C = 8, N = 3 * C;
-    TestTerrain t(3, C);
-    const int nCellGen = t.ctx.GetCellGeneration();
-    std::vector<short> heights(N * N, 0);
-    std::vector<unsigned int> colors(N * N, 0xFFFFFFFFu);
-    std::mt19937 rng(29);
-    auto draw = [&](int lo, int hi) { return lo + int(rng() % unsigned(hi - lo + 1)); };
-
-    auto stamp = [&](CVQTerrainPen& pen, int nGen) {
-        std::vector<short> expectedH = heights;
-        std::vector<unsigned int> expectedC = colors;
-        int x0, y0, x1, y1;
-        pen.GetRect(x0, y0, x1, y1);
-        for (int y = std::max(y0, 0); y < std::min(y1, N); ++y)
-            for (int x = std::max(x0, 0); x < std::min(x1, N); ++x) {
-                expectedH[x + N * y] = pen.GetHeightAt(heights[x + N * y], x, y);
-                if (pen.GetColors())
-                    expectedC[x + N * y] = pen.GetColorAt(colors[x + N * y], x, y);
-            }
-        for (const auto& pPatch : t.patches)
-            pPatch->GetRoot()->SetHeightRecourse(nGen, pen, pPatch->GetCellRect());
-        heights = expectedH;
-        colors = expectedC;
-        for (int y = 0; y < N; ++y)
-            for (int x = 0; x < N; ++x) {
-                const CVQTerrainPatch* pPatch = t.Patch(x / C, y / C);
-                ASSERT_EQ(pPatch->GetHeight(x + 0.5f, y + 0.5f), heights[x + N * y]) << "cell " << x << "," << y;
-                ASSERT_EQ(pPatch->GetColor(x + 0.5f, y + 0.5f), colors[x + N * y]) << "cell " << x << "," << y;
-            }
-        for (const auto& pPatch : t.patches) {
-            std::string error;
-            ASSERT_GE(ValidateConstructTree(pPatch->GetRoot(), nCellGen, error), 1) << error;
-        }
-    };
-
-    // One-cell pens on every cell, each raising it by its own amount.
-    for (int y = 0; y < N; ++y)
-        for (int x = 0; x < N; ++x) {
-            CVQTerrainPen pen;
-            pen.SetDimensions(1, 1);
-            pen.SetActionPoint(0, 0, 0);
-            pen.SetPosition(x, y);
-            const short lower = short(1 + (7 * x + 13 * y) % 50);
-            pen.SetLower(&lower);
-            pen.SetBehaviour(vqPen_AddLower, 0.0f);
-            stamp(pen, nCellGen);
-        }
-
-    // Shaped pens of random values, behaviours and masks, centred on the
-    // borders and corners of patches half of the time. A target deeper than
-    // a cell must still stop at single cells.
-    const int borders[] = {0, C - 1, C, 2 * C - 1, 2 * C, N - 1};
-    for (int step = 0; step < 120; ++step) {
-        const int w = draw(1, 7), h = draw(1, 7);
-        const int n = w * h;
-        std::vector<short> lower(n), upper(n), mask(n);
-        std::vector<unsigned int> penColors(n);
-        for (int i = 0; i < n; ++i) {
-            lower[i] = short(draw(-300, 300));
-            upper[i] = short(draw(-300, 300));
-            mask[i] = short(draw(0, 9));
-            penColors[i] = unsigned(rng());
-        }
-        CVQTerrainPen pen;
-        pen.SetDimensions(w, h);
-        pen.SetActionPoint(draw(0, w - 1), draw(0, h - 1), 0);
-        const bool bOnBorder = rng() % 2 == 0;
-        pen.SetPosition(bOnBorder ? borders[rng() % 6] : draw(-3, N + 2), bOnBorder ? borders[rng() % 6] : draw(-3, N + 2));
-        const int arrays = draw(1, 3);  // lower, upper or both
-        if (arrays & 1)
-            pen.SetLower(lower.data());
-        if (arrays & 2)
-            pen.SetUpper(upper.data());
-        if (rng() % 2) {
-            pen.SetMask(mask.data());
-            pen.SetMaskThreshold(short(draw(0, 5)));
-        }
-        if (rng() % 3)
-            pen.SetColors(penColors.data());
-        pen.SetBehaviour(eVQPenBehaviour(draw(0, 8)), float(draw(0, 100)) / 100.0f);
-        pen.SetColorBehaviour(eVQColorBehaviour(draw(0, 4)), float(draw(0, 100)));
-        pen.SetUpperBias(short(draw(-20, 20)));
-        pen.SetLowerBias(short(draw(-20, 20)));
-        stamp(pen, step % 4 == 0 ? nCellGen + draw(1, 6) : nCellGen);
-    }
 }
 
 TEST(TerrainPatch, WithoutAConstructionRootReadsAnswerAsOutsideAndWritesAreIgnored)

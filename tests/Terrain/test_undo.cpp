@@ -2,90 +2,18 @@
 #include "TerrainTestSupport.h"
 
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
-#include "GameComponents/Terrain/vqTerrainPen.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <future>
-#include <random>
-#include <sstream>
 
 namespace {
 
-// --- what an undo must bring back -------------------------------------------
-
-struct NodeState {
-    int gen;
-    float x0, y0, x1, y1;
-    bool leaf;
-    short height;
-    unsigned int color;
-    std::array<unsigned int, 4> user;
-    bool operator==(const NodeState& o) const
-    {
-        return gen == o.gen && x0 == o.x0 && y0 == o.y0 && x1 == o.x1 && y1 == o.y1 && leaf == o.leaf &&
-               height == o.height && color == o.color && user == o.user;
-    }
-};
-
-struct PatchState {
-    int tex0, tex1, tiles;
-    unsigned int color;
-    std::vector<NodeState> tree;  // depth first, each node before its children
-    bool operator==(const PatchState& o) const
-    {
-        return tex0 == o.tex0 && tex1 == o.tex1 && tiles == o.tiles && color == o.color && tree == o.tree;
-    }
-};
-
-void Describe(const CVQTerrainConstructQuadNode* pNode, std::vector<NodeState>& out)
-{
-    out.push_back({pNode->GetGeneration(), pNode->GetMinX(), pNode->GetMinY(), pNode->GetMaxX(), pNode->GetMaxY(),
-                   pNode->IsLeaf(), pNode->GetHeight(), pNode->GetColor(),
-                   {pNode->GetUserColor(0), pNode->GetUserColor(1), pNode->GetUserColor(2), pNode->GetUserColor(3)}});
-    for (int i = 0; i < 4; ++i)
-        if (pNode->GetChild(i))
-            Describe(static_cast<const CVQTerrainConstructQuadNode*>(pNode->GetChild(i)), out);
-}
-
-std::vector<PatchState> Capture(const TestTerrain& t)
-{
-    std::vector<PatchState> state;
-    for (const auto& pPatch : t.patches) {
-        state.push_back({pPatch->GetTextureIndex(0), pPatch->GetTextureIndex(1), pPatch->GetTiles(), 0u, {}});
-        // The patch colour has no getter: the mesh data is its only reader.
-        // Sampling a patch records it, so compare the record's bytes 8..11.
-        CVQTerrainUndoInfo info;
-        info.BeginSamplePatch(0, 0, 0);
-        pPatch->SampleUndoProps(info);
-        info.EndSamplePatch();
-        std::memcpy(&state.back().color, info.GetBuffer() + 8, 4);
-        Describe(pPatch->GetRoot(), state.back().tree);
-    }
-    return state;
-}
-
-// "" when equal, else the first patch that differs.
-std::string FirstDifference(const std::vector<PatchState>& a, const std::vector<PatchState>& b)
-{
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-        if (!(a[i] == b[i])) {
-            std::ostringstream s;
-            s << "patch " << i << ": " << a[i].tree.size() << " vs " << b[i].tree.size() << " nodes";
-            return s.str();
-        }
-    return a.size() == b.size() ? "" : "patch count";
-}
-
-// --- the terrain visual's undo flow -------------------------------------------
-
-// SampleUndoPatch(px, py): a patch is recorded once per stroke, before its
-// first change.
+// What the visual's SampleUndoPatch(px, py) does: a patch is recorded once
+// per stroke, before its first change.
 void SamplePatch(CVQTerrainUndoInfo& info, TestTerrain& t, int px, int py)
 {
     const int i = px + py * t.PatchesPerSide();
@@ -93,100 +21,6 @@ void SamplePatch(CVQTerrainUndoInfo& info, TestTerrain& t, int px, int py)
         t.patches[size_t(i)]->SampleUndoProps(info);
         info.EndSamplePatch();
     }
-}
-
-// Undo(): false when the buffer holds no record.
-bool Undo(CVQTerrainUndoBuffer& buffer, TestTerrain& t)
-{
-    CVQTerrainUndoInfo* pInfo = buffer.BeginApplyPatches();
-    if (!pInfo)
-        return false;
-    if (pInfo->BeginUndoingPatches()) {
-        do {
-            int i = -1, px = -1, py = -1;
-            pInfo->GetPresentPatchProperties(i, px, py);
-            t.patches[size_t(i)]->ApplyUndoProps(*pInfo);
-        } while (pInfo->NextPatch());
-        pInfo->EndEnueratePatches();
-    }
-    buffer.EndApplyPatches();
-    return true;
-}
-
-// One editing stroke over a 4 x 4 terrain of 8 x 8 cells, as the visual's
-// editing operations perform it. Points fall on cell centres, cell borders
-// and patch borders; a coarser cell limit now and then makes an edit merge
-// finer leaves, so undo must bring back children as well as remove them.
-void RandomStroke(std::mt19937& rng, TestTerrain& t, CVQTerrainUndoInfo& info, int nStroke)
-{
-    const int N = t.PatchesPerSide();
-    const int C = t.ctx.GetCellsPerPatchX();
-    auto patchOf = [&](float f) { return std::min(int(f) / C, N - 1); };
-
-    // A value no earlier stroke wrote, so every stroke is visible.
-    SamplePatch(info, t, nStroke % N, 0);
-    t.Patch(nStroke % N, 0)->SetTiles(100 + nStroke);
-
-    const int nEdits = 1 + int(rng() % 6);
-    for (int e = 0; e < nEdits; ++e) {
-        const float x = float(rng() % unsigned(2 * N * C + 1)) * 0.5f;
-        const float y = float(rng() % unsigned(2 * N * C + 1)) * 0.5f;
-        const int px = patchOf(x), py = patchOf(y);
-        switch (rng() % 8) {
-        case 0:
-            SamplePatch(info, t, px, py);
-            t.Patch(px, py)->SetHeight(x, y, short(int(rng() % 2001) - 1000));
-            break;
-        case 1:
-            SamplePatch(info, t, px, py);
-            t.Patch(px, py)->SetColor(x, y, rng());
-            break;
-        case 2:
-        case 3: {
-            CVQTerrainPen pen;
-            const int w = 1 + int(rng() % 6), h = 1 + int(rng() % 6);
-            pen.SetDimensions(w, h);
-            pen.SetActionPoint(w / 2, h / 2, 0);
-            pen.SetPosition(int(rng() % unsigned(N * C)), int(rng() % unsigned(N * C)));
-            std::vector<short> lower(size_t(w * h));
-            std::vector<unsigned int> colors(size_t(w * h));
-            for (size_t k = 0; k < lower.size(); ++k) {
-                lower[k] = short(int(rng() % 101) - 50);
-                colors[k] = rng();
-            }
-            if (rng() % 3)  // otherwise a colour-only pen, which never splits
-                pen.SetLower(lower.data());
-            pen.SetColors(colors.data());
-            pen.SetBehaviour(vqPen_AddLower, 0.0f);
-            pen.SetColorBehaviour(vqColor_Blend, 50.0f);
-            int x0, y0, x1, y1;
-            pen.GetRect(x0, y0, x1, y1);
-            for (int qx = std::max(x0 / C, 0); qx <= std::min((x1 - 1) / C, N - 1); ++qx)
-                for (int qy = std::max(y0 / C, 0); qy <= std::min((y1 - 1) / C, N - 1); ++qy) {
-                    SamplePatch(info, t, qx, qy);
-                    const _svqCellRect rect = {qx * C, (qx + 1) * C, qy * C, (qy + 1) * C};
-                    t.Patch(qx, qy)->SetHeight(pen, rect);
-                }
-            break;
-        }
-        case 4:
-            SamplePatch(info, t, px, py);
-            t.Patch(px, py)->SetTextureIndex(int(rng() % 2), int(rng() % 40) - 5);
-            break;
-        case 5:
-            SamplePatch(info, t, px, py);
-            t.Patch(px, py)->SetPatchColor(rng(), 0u);
-            break;
-        case 6:
-            SamplePatch(info, t, px, py);
-            t.Patch(px, py)->SetTiles(1 + int(rng() % 8));
-            break;
-        case 7:
-            t.ctx.SetCellsPerPatchLimit(1 << (rng() % 4));
-            break;
-        }
-    }
-    t.ctx.ResetCellsPerPatchLimit();
 }
 
 // --- hand-made records ------------------------------------------------------
@@ -451,49 +285,6 @@ TEST(TerrainUndo, DamagedRecordsStopCleanlyAndLeaveASoundTree)
         const int nLeaves = pPatch->GetRoot()->CountLeaves();
         EXPECT_EQ(nLeaves, c.leaves == -1 ? nLeavesBefore : c.leaves);
     }
-}
-
-// --- strokes and undo through the buffer --------------------------------------
-
-TEST(TerrainUndo, TwentyOneRandomStrokesUndoneRestoreTheNewestTwentyExactly)
-{
-    // Patch trees, textures, tiles and patch colours after every undo equal
-    // those before the stroke undone; the construction nodes in use match
-    // too. User colours are not part of a record: the terrain keeps its
-    // default ones, which a node rebuilt by undo also has.
-    TestTerrain t(4, 8);
-    CVQTerrainUndoBuffer buffer;
-    std::mt19937 rng(2024);
-    const int kStrokes = VQ_TERRAIN_UNDO_RECORDS + 1;
-    std::vector<std::vector<PatchState>> before;
-    std::vector<int> nodesBefore;
-    for (int k = 0; k < kStrokes; ++k) {
-        before.push_back(Capture(t));
-        nodesBefore.push_back(CVQTerrainConstructQuadNode::CountNodesInUse());
-        EXPECT_FALSE(buffer.GetSamplingState());
-        CVQTerrainUndoInfo* pInfo = buffer.BeginSamplePatches();
-        ASSERT_NE(pInfo, nullptr);
-        EXPECT_TRUE(buffer.GetSamplingState());
-        RandomStroke(rng, t, *pInfo, k);
-        buffer.EndSamplePatches();
-        ASSERT_NE(FirstDifference(Capture(t), before.back()), "");
-    }
-    EXPECT_EQ(buffer.GetRecordCount(), VQ_TERRAIN_UNDO_RECORDS);
-
-    for (int k = kStrokes - 1; k >= 1; --k) {
-        SCOPED_TRACE(k);
-        ASSERT_TRUE(Undo(buffer, t));
-        EXPECT_EQ(FirstDifference(Capture(t), before[size_t(k)]), "");
-        EXPECT_EQ(CVQTerrainConstructQuadNode::CountNodesInUse(), nodesBefore[size_t(k)]);
-        for (const auto& pPatch : t.patches) {
-            std::string error;
-            ASSERT_GT(ValidateConstructTree(pPatch->GetRoot(), VQ_TERRAIN_MAX_GENERATION, error), 0) << error;
-        }
-    }
-    // The oldest stroke fell out of the ring: the 21st undo finds nothing.
-    EXPECT_FALSE(Undo(buffer, t));
-    EXPECT_EQ(FirstDifference(Capture(t), before[1]), "");
-    EXPECT_NE(FirstDifference(Capture(t), before[0]), "");
 }
 
 TEST(TerrainUndo, BufferMisuseIsReportedAndNeverLeavesTheMutexHeld)

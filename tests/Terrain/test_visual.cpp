@@ -629,51 +629,6 @@ std::vector<long long> TerrainSignature(RecordingRenderer& visual, int nx, int n
 
 } // namespace
 
-TEST(TerrainVisual, UndoRestoresTheTerrainAsItWasBeforeTheStroke)
-{
-    AssertRecorder recorder;
-    HostResources resources({4, 4});  // patches of 32 units from (100, 50)
-    RecordingRenderer visual;
-    visual.InitData(kTerrainId);
-    const std::vector<long long> before = TerrainSignature(visual, 4, 4);
-
-    std::mt19937 rng(21);
-    visual.BeginUndoSample();
-    for (int step = 0; step < 60; ++step) {
-        if (step == 3)
-            visual.Undo();  // inside the stroke: refused, the stroke records on
-        const float x = 100.0f + float(rng() % 1281) * 0.1f;  // the far edges included
-        const float y = 50.0f + float(rng() % 1281) * 0.1f;
-        int px, py;
-        ASSERT_TRUE(visual.ConvertToPatchGrid(x, y, px, py));
-        CVQTerrainPatch* pPatch = visual.GetPatch(px, py);
-        if (step % 5 == 4) {
-            // Rectangles record every patch they span before it changes.
-            visual.SampleUndoPatches(x, y, x - 40.0f, y + 40.0f);
-            pPatch->SetTextureIndex(int(rng() % 2), int(rng() % 5));
-            pPatch->SetTiles(int(rng() % 8));
-        } else {
-            visual.SampleUndoPatch(x, y);
-            pPatch->SetHeight(x, y, short(rng() % 400));
-            pPatch->SetColor(x, y, rng());
-        }
-    }
-    visual.SampleUndoPatch(-1, 2);  // outside the grid: ignored
-    visual.SampleUndoPatch(4, 0);
-    visual.SampleUndoPatch(1000.0f, 0.0f);
-    visual.EndUndoSample();
-    ASSERT_NE(TerrainSignature(visual, 4, 4), before);
-
-    visual.Undo();
-    EXPECT_EQ(TerrainSignature(visual, 4, 4), before);
-    // No redo: a second undo finds nothing and changes nothing.
-    visual.GetPatch(0, 0)->SetHeight(101.0f, 51.0f, 77);
-    const std::vector<long long> edited = TerrainSignature(visual, 4, 4);
-    visual.Undo();
-    EXPECT_EQ(TerrainSignature(visual, 4, 4), edited);
-    EXPECT_EQ(recorder.Texts(), std::vector<std::string>{"!m_bSampling"});
-}
-
 TEST(TerrainVisual, StrokesAndUndosOnTwoThreadsTakeBackWholeStrokes)
 {
     // Only Undo marks the visual dirty here: it counts the records taken back.
