@@ -52,15 +52,46 @@ struct TerrainResources {
     }
 };
 
-// Sets the class-wide vertex limit and restores it on every way out.
+// Sets the class-wide vertex limit (and the index limit, when one is given)
+// and restores both on every way out.
 struct VertexLimitScope {
     const int saved = CVQTerrainContext::GetMaxVerticesPerBuffer();
-    explicit VertexLimitScope(int n) { CVQTerrainContext::SetMaxVerticesPerBuffer(n); }
-    ~VertexLimitScope() { CVQTerrainContext::SetMaxVerticesPerBuffer(saved); }
+    const int savedIndices = CVQTerrainContext::GetMaxIndicesPerBuffer();
+    explicit VertexLimitScope(int n, int nIndices = 0)
+    {
+        CVQTerrainContext::SetMaxVerticesPerBuffer(n);
+        if (nIndices > 0)
+            CVQTerrainContext::SetMaxIndicesPerBuffer(nIndices);
+    }
+    ~VertexLimitScope()
+    {
+        CVQTerrainContext::SetMaxVerticesPerBuffer(saved);
+        CVQTerrainContext::SetMaxIndicesPerBuffer(savedIndices);
+    }
+};
+
+// A terrain visual (CVQTerrainVisual or a renderer derived from it) that
+// the tests reach into: its patches, its tree, and the marks an edit leaves.
+template <class Visual>
+class EditableVisual : public Visual {
+public:
+    using Visual::Visual;
+    using Visual::GetPatch;
+    CVQTerrainQuadNode* Root() const { return this->m_pQuadTree; }
+    // After a change to patch (px, py): its neighbourhood is marked as the
+    // editing operations mark it (stale vertices, and a changed shape when
+    // the patch's construction tree changed shape), and the next Update runs.
+    void Edited(int px, int py)
+    {
+        const unsigned int nShape = GetPatch(px, py)->GetDirtyFlags() & VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_SHAPE);
+        const unsigned int nMask = VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES) | nShape;
+        this->InvalidatePatches(0.0f, 0.0f, px, py, nMask, nullptr);
+        this->SetDirty(-1);
+    }
 };
 
 // A renderer that records the hook calls in order, and reaches the patches.
-class RecordingVisual : public CVQTerrainVisual {
+class RecordingVisual : public EditableVisual<CVQTerrainVisual> {
 public:
     struct Event {
         char kind;  // 'F' flush, 'A' add of a patch, 'R' render of a mesh
@@ -69,19 +100,6 @@ public:
         bool operator==(const Event& o) const { return kind == o.kind && patch == o.patch && mesh == o.mesh; }
     };
     std::vector<Event> events;
-
-    using CVQTerrainVisual::GetPatch;
-    CVQTerrainQuadNode* Root() const { return m_pQuadTree; }
-    // After a change to patch (px, py): its neighbourhood is marked as the
-    // editing operations mark it (stale vertices, and a changed shape when
-    // the patch's construction tree changed shape), and the next Update runs.
-    void Edited(int px, int py)
-    {
-        const unsigned int nShape = GetPatch(px, py)->GetDirtyFlags() & VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_SHAPE);
-        const unsigned int nMask = VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES) | nShape;
-        InvalidatePatches(0.0f, 0.0f, px, py, nMask, nullptr);
-        SetDirty(-1);
-    }
 
 protected:
     void FlushRenderList() override { events.push_back({'F', -1, nullptr}); }
@@ -124,7 +142,8 @@ struct TerrainEdit {
 };
 
 // Applies an edit through the patches, as the visual's editing does.
-inline void ApplyEdit(RecordingVisual& v, const TerrainEdit& e)
+template <class Visual>
+void ApplyEdit(EditableVisual<Visual>& v, const TerrainEdit& e)
 {
     const CVQTerrainContext& ctx = v.GetTerrainContext();
     const int C = ctx.GetCellsPerPatchX();
