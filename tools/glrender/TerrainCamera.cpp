@@ -1,5 +1,7 @@
 #include "TerrainCamera.h"
 
+#include "PngImage.h"
+
 #include "GameComponents/Terrain/VQTerrainVisual.h"
 #include "GameFramework/VQViewport.h"
 #include "MathLib/VQMatrix44.h"
@@ -125,8 +127,8 @@ bool STerrainCamera::FrameTopView(CVQTerrainVisual& visual, int nWidth, int nHei
 bool STerrainCamera::IsValid(std::string& sError) const
 {
     CVQVector3 x, y, z;
-    if (nWidth < 1 || nHeight < 1 || nWidth > kMaxSide || nHeight > kMaxSide)
-        sError = "picture size outside 1 .. " + std::to_string(kMaxSide) + " pixels a side";
+    if (!CPngImage::IsSizeAllowed(nWidth, nHeight))
+        sError = "a picture of " + std::to_string(nWidth) + " x " + std::to_string(nHeight) + " pixels is refused";
     else if (nSamples < 1 || nSamples > 64)
         sError = "samples per pixel outside 1 .. 64";
     else if (!IsFinite(vPosition) || !IsFinite(vTarget) || !IsFinite(vUp))

@@ -21,8 +21,8 @@ class CVQViewport;
 // width follows from the aspect. fNear < fFar are distances along the view
 // direction (perspective: 0 < fNear); depth outside them is clipped.
 //
-// The picture is nWidth x nHeight pixels, each side in [1, kMaxSide],
-// pixel rows from the top. nSamples > 1 smooths edges by multisampling (the
+// The picture is nWidth x nHeight pixels, as large as a CPngImage may be
+// (CPngImage::IsSizeAllowed), pixel rows from the top. nSamples > 1 smooths edges by multisampling (the
 // driver's largest count when fewer are offered); 1 gives each pixel the
 // one surface at its centre, as a test that looks for gaps needs.
 struct STerrainCamera {
@@ -35,8 +35,6 @@ struct STerrainCamera {
         // highest; its brightness rises with height all the way.
         Shading_Height,
     };
-
-    static constexpr int kMaxSide = 8192;
 
     CVQVector3 vPosition{0.0f, -1.0f, 1.0f};
     CVQVector3 vTarget{0.0f, 0.0f, 0.0f};

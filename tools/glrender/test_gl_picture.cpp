@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -97,4 +99,20 @@ TEST_F(GLTest, IslandFromAboveIsBrighterWhereTheSculptingMadeItHigher)
                          " m is not brighter than (" + std::to_string(b.x) + ", " + std::to_string(b.y) + ") at " +
                          std::to_string(b.fHeight) + " m";
     EXPECT_EQ(nOutOfOrder, 0) << sFirst;
+
+    // Cameras that cannot make a picture are refused, with a reason.
+    const std::function<void(STerrainCamera&)> breakers[] = {
+        [](STerrainCamera& c) { c.nWidth = 0; },
+        [](STerrainCamera& c) { c.nHeight = 1 << 20; },
+        [](STerrainCamera& c) { c.vPosition = c.vTarget; },
+        [](STerrainCamera& c) { c.vUp = CVQVector3(0.0f, 0.0f, 1.0f); },  // along the view
+        [](STerrainCamera& c) { c.fOrthoHeight = std::nanf(""); },
+        [](STerrainCamera& c) { c.fNear = c.fFar; },
+    };
+    for (const auto& breaker : breakers) {
+        STerrainCamera bad = camera;
+        breaker(bad);
+        EXPECT_FALSE(visual.RenderPicture(bad, picture));
+        EXPECT_FALSE(visual.GetRenderError().empty());
+    }
 }
