@@ -1,6 +1,7 @@
 #ifndef VQ_EXAMPLES_TERRAIN_DEMO_DEMO_RESOURCES_H
 #define VQ_EXAMPLES_TERRAIN_DEMO_DEMO_RESOURCES_H
 
+#include <string>
 #include <vector>
 
 // The resources the demo's terrain is built from, made in code so that the
@@ -31,6 +32,13 @@ public:
     CDemoResources& operator=(const CDemoResources&) = delete;
 
     bool IsRegistered() const { return m_bRegistered; }
+
+    // Paints the textures the resources name, grass, rock and sand (256 x
+    // 256 pixels, seamless when repeated), and writes them as PNG files
+    // into sFolder, which must exist. The error texture's file is left out:
+    // no patch draws with it. False, with the failing file's message in
+    // sError, when a file cannot be written.
+    static bool WriteTextures(const std::string& sFolder, std::string& sError);
 
 private:
     std::vector<long> m_aIds;  // registered ones

@@ -3,35 +3,42 @@
 // edits, saves it, loads it back into a second visual through the resource
 // (which finds the file), and checks that the two agree: every patch's
 // textures, tiles and construction tree, the landscape box, and the file the
-// second visual writes.
+// second visual writes. Then loads the file once more into the OpenGL
+// renderer and draws two pictures of it.
 //
 //     terrain_demo [output-folder]
 //
-// The terrain file goes to <output-folder>/terrain/demo_island.terrain
-// (default folder: the working directory); a file left there by an earlier
-// run is replaced.
+// Everything goes to <output-folder>/terrain/ (default folder: the working
+// directory), replacing what an earlier run left there:
+//     demo_island.terrain      the terrain file
+//     demo_island.png          a perspective view, textured and lit
+//     demo_island_top.png      the view from straight above, coloured by height
+//     tex/*.png                the textures, painted by the demo
 //
-// Exit codes: 0 the terrains and files agree; 1 they do not, the component
-// reported a broken invariant, or construction nodes stayed out of the pool;
-// 2 bad arguments or the output folder cannot be made or written.
+// Exit codes: 0 the terrains and files agree and the pictures were drawn;
+// 1 the terrains or files do not agree, the component reported a broken
+// invariant, construction nodes stayed out of the pool, or no picture could
+// be drawn (no OpenGL 3.3 through EGL); 2 bad arguments or the output folder
+// cannot be made or written.
 
+#include "DemoIsland.h"
 #include "DemoResources.h"
 #include "DemoTerrainVisual.h"
 #include "TerrainFileLayout.h"
 
+#include "GLTerrainVisual.h"
+#include "HeadlessGLContext.h"
+#include "PngImage.h"
+
 #include "Common/VQAssert.h"
 #include "Common/VQFileIO.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
-#include "GameComponents/Terrain/vqTerrainPen.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -46,13 +53,6 @@ constexpr int kExitUsage = 2;
 // built fresh even when an earlier run left its file behind.
 const eVQTerrainDataType kBuildWithoutFile = static_cast<eVQTerrainDataType>(-1);
 
-// Packed colours: four 8-bit channels, channel k in bits 8k..8k+7.
-constexpr unsigned int kMeadow = 0xFF3C9A46u;
-constexpr unsigned int kScorched = 0xFF202830u;
-constexpr unsigned int kSand = 0xFF8CC8DCu;
-constexpr unsigned int kWater = 0xFFA06428u;
-constexpr unsigned int kBeacon = 0xFF0000FFu;
-
 // ---------------------------------------------------------------------------
 // Assertion reports from the component: counted, and printed as usual.
 
@@ -63,192 +63,6 @@ bool CountingAssertHandler(const char* szText, const char* szFile, int nLine)
 {
     ++g_nAssertReports;
     return g_pPreviousHandler ? g_pPreviousHandler(szText, szFile, nLine) : false;
-}
-
-// ---------------------------------------------------------------------------
-// Pens. Heights in raw units (decimetres here), one value per pen cell;
-// (dx, dy) is the cell's offset from the action point, in cells.
-
-using HeightShape = std::function<short(int dx, int dy)>;
-
-std::vector<short> Sample(int nWidth, int nHeight, int nActionX, int nActionY, const HeightShape& shape)
-{
-    std::vector<short> a(size_t(nWidth) * nHeight);
-    for (int y = 0; y < nHeight; ++y)
-        for (int x = 0; x < nWidth; ++x)
-            a[size_t(y) * nWidth + x] = shape(x - nActionX, y - nActionY);
-    return a;
-}
-
-// A square pen of odd side 2r + 1 acting at its centre cell, with one colour.
-CVQTerrainPen MakeRoundPen(int r, eVQPenBehaviour eBehaviour, eVQColorBehaviour eColor, float fColorPercent,
-                           unsigned int nColor)
-{
-    const int n = 2 * r + 1;
-    CVQTerrainPen pen;
-    pen.SetDimensions(n, n);
-    pen.SetActionPoint(r, r, 0);
-    pen.SetBehaviour(eBehaviour, 0.0f);
-    pen.SetColorBehaviour(eColor, fColorPercent);
-    const std::vector<unsigned int> aColors(size_t(n) * n, nColor);
-    pen.SetColors(aColors.data());
-    return pen;
-}
-
-double Radius(int dx, int dy) { return std::sqrt(double(dx) * dx + double(dy) * dy); }
-
-// A dome 60 m high and 40 m in radius: adds a paraboloid to the ground.
-CVQTerrainPen MakeHillPen()
-{
-    const int r = 20;
-    CVQTerrainPen pen = MakeRoundPen(r, vqPen_AddLower, vqColor_Blend, 50.0f, kMeadow);
-    pen.SetLower(Sample(2 * r + 1, 2 * r + 1, r, r, [r](int dx, int dy) {
-                     const double q = Radius(dx, dy) / r;
-                     return short(q < 1.0 ? std::lround(600.0 * (1.0 - q * q)) : 0);
-                 }).data());
-    return pen;
-}
-
-// A cone 20 m deep and 10 m in radius, dug into whatever lies there, and
-// darkened.
-CVQTerrainPen MakeCraterPen()
-{
-    const int r = 5;
-    CVQTerrainPen pen = MakeRoundPen(r, vqPen_SubtractUpper, vqColor_Darken, 100.0f, kScorched);
-    pen.SetUpper(Sample(2 * r + 1, 2 * r + 1, r, r, [r](int dx, int dy) {
-                     const double q = Radius(dx, dy) / r;
-                     return short(q < 1.0 ? std::lround(200.0 * (1.0 - q)) : 0);
-                 }).data());
-    return pen;
-}
-
-// Raises the ground to at least 17 m (15 m plus a 2 m bias) inside an
-// ellipse of 24 x 16 cells; cells outside the ellipse are masked off.
-CVQTerrainPen MakePlateauPen()
-{
-    const int w = 24, h = 16;
-    CVQTerrainPen pen;
-    pen.SetDimensions(w, h);
-    pen.SetActionPoint(w / 2, h / 2, 0);
-    pen.SetBehaviour(vqPen_AtLeast, 0.0f);
-    pen.SetUpperBias(20);
-    pen.SetColorBehaviour(vqColor_Replace, 100.0f);
-    pen.SetMaskThreshold(1);
-    pen.SetUpper(Sample(w, h, w / 2, h / 2, [](int, int) { return short(150); }).data());
-    pen.SetMask(Sample(w, h, w / 2, h / 2, [&](int dx, int dy) {
-                    const double ex = (dx + 0.5) / (w / 2), ey = (dy + 0.5) / (h / 2);
-                    return short(ex * ex + ey * ey <= 1.0 ? 1 : 0);
-                }).data());
-    const std::vector<unsigned int> aColors(size_t(w) * h, kSand);
-    pen.SetColors(aColors.data());
-    return pen;
-}
-
-// Cuts the ground down to at most -8 m over 5 x 5 cells: stamped along a
-// line it digs a riverbed.
-CVQTerrainPen MakeRiverPen()
-{
-    CVQTerrainPen pen = MakeRoundPen(2, vqPen_AtMost, vqColor_Replace, 100.0f, kWater);
-    pen.SetUpper(Sample(5, 5, 2, 2, [](int, int) { return short(-80); }).data());
-    return pen;
-}
-
-struct SSculptStats {
-    int nPens = 0;
-    int nStamps = 0;
-    int nPointEdits = 0;
-    int nPointsOutside = 0;
-    int nPaintedPatches = 0;
-};
-
-// World coordinates in metres, the origin in the middle of the terrain.
-SSculptStats Sculpt(CDemoTerrainVisual& terrain)
-{
-    SSculptStats s;
-    std::set<const CVQTerrainPen*> aPens;
-    auto stamp = [&](float x, float y, CVQTerrainPen& pen) {
-        aPens.insert(&pen);
-        s.nPens = int(aPens.size());
-        ++s.nStamps;
-        terrain.ApplyPen(x, y, pen);
-    };
-
-    // A hill astride four patches (patch borders every 32 m from -128), a
-    // crater in its top, a plateau in the north-east.
-    CVQTerrainPen hill = MakeHillPen(), crater = MakeCraterPen(), plateau = MakePlateauPen();
-    stamp(-64.0f, -64.0f, hill);
-    stamp(-64.0f, -64.0f, crater);
-    stamp(60.0f, 50.0f, plateau);
-
-    // A river from the west edge to the east edge, a stamp every 3 m: it
-    // starts and ends with the pen reaching over the edge of the terrain.
-    CVQTerrainPen river = MakeRiverPen();
-    for (float x = -128.0f; x <= 128.0f; x += 3.0f)
-        stamp(x, 10.0f + 20.0f * std::sin(x / 40.0f), river);
-
-    // Point edits: a beacon mast on the plateau, a marker on a patch corner
-    // (shared by four patches: it lands in the one the grid maps it to), a
-    // post in the far corner, and one point outside the terrain.
-    struct SPoint {
-        float x, y;
-        short nHeight;
-        unsigned int nColor;
-    };
-    const SPoint aPoints[] = {
-        {61.0f, 51.0f, 450, kBeacon},
-        {0.0f, -32.0f, 120, kBeacon},
-        {127.0f, 127.0f, 300, kBeacon},
-        {200.0f, 0.0f, 500, kBeacon},
-    };
-    for (const SPoint& p : aPoints) {
-        short nBefore;
-        s.nPointsOutside += terrain.GetHeightAt(p.x, p.y, nBefore) ? 0 : 1;
-        terrain.SetConstructionHeight(p.x, p.y, p.nHeight);
-        terrain.SetConstructionColor(p.x, p.y, p.nColor);
-        ++s.nPointEdits;
-    }
-
-    // Rock under the hill, repeated 4 times per patch; sand as the detail
-    // layer of the plateau.
-    s.nPaintedPatches += terrain.PaintPatches(-104.0f, -104.0f, -24.0f, -24.0f, 0, CDemoResources::kRockTextureId, 4);
-    s.nPaintedPatches += terrain.PaintPatches(36.0f, 34.0f, 84.0f, 66.0f, 1, CDemoResources::kSandTextureId, 2);
-
-    // Leaves that came to agree (the pens' flat margins) merge again.
-    terrain.Flatten();
-    return s;
-}
-
-// Heights the sculpting must have left. The flat pens and the point edit
-// give exact values; a shaped pen gives each leaf its mean over the leaf's
-// cell rectangle, so for those only the order is checked (the crater floor
-// lies below its rim). Appends the heights in metres to sLine.
-bool CheckLandmarks(const CDemoTerrainVisual& terrain, float fUnit, std::string& sLine)
-{
-    constexpr int kAny = 1 << 20;  // outside the raw range: printed only
-    struct SLandmark {
-        const char* szName;
-        float x, y;
-        int nExpected;
-    };
-    const SLandmark aLandmarks[] = {
-        {"mast", 61.0f, 51.0f, 450},   {"plateau", 50.0f, 45.0f, 170},      {"river", 1.0f, 10.5f, -80},
-        {"plain", 100.0f, -100.0f, 0}, {"hill flank", -34.0f, -64.0f, kAny}, {"crater rim", -54.0f, -64.0f, kAny},
-        {"crater floor", -64.0f, -64.0f, kAny},
-    };
-    bool bOk = true;
-    short aHeights[std::size(aLandmarks)] = {};
-    for (size_t i = 0; i < std::size(aLandmarks); ++i) {
-        const SLandmark& l = aLandmarks[i];
-        const bool bInside = terrain.GetHeightAt(l.x, l.y, aHeights[i]);
-        const bool bAsExpected = bInside && (l.nExpected == kAny || aHeights[i] == l.nExpected);
-        bOk = bOk && bAsExpected;
-        char sz[64];
-        std::snprintf(sz, sizeof sz, "%s%s %.1f%s", i ? ", " : "", l.szName, double(aHeights[i] * fUnit),
-                      bAsExpected ? "" : " (WRONG)");
-        sLine += sz;
-    }
-    const short nFlank = aHeights[4], nRim = aHeights[5], nFloor = aHeights[6];
-    return bOk && nFlank > 0 && nFloor < nRim;
 }
 
 // ---------------------------------------------------------------------------
@@ -273,6 +87,63 @@ std::vector<uint8_t> ReadBytes(const std::string& sPath)
 {
     std::ifstream in(sPath, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// ---------------------------------------------------------------------------
+// Pictures
+
+// Loads the terrain file into the OpenGL renderer through the resource, as
+// the second visual did, and draws it into sFolder: from the
+// south-south-west in perspective, textured and lit, and from straight
+// above, coloured by height and lit. Prints where the pictures are; false,
+// with the reason printed, when one cannot be drawn.
+bool DrawPictures(const std::string& sFolder)
+{
+    CHeadlessGLContext gl;  // outlives the visual below
+    if (!gl.Create()) {
+        std::printf("pictures cannot be drawn: %s\n", gl.GetError().c_str());
+        return false;
+    }
+    const std::string sTextures = sFolder + "/tex";
+    std::error_code ec;
+    std::filesystem::create_directories(sTextures, ec);
+    std::string sError;
+    if (!CDemoResources::WriteTextures(sTextures, sError)) {
+        std::printf("textures cannot be written: %s\n", sError.c_str());
+        return false;
+    }
+    CVQTerrainVisual::sm_oTextureFilePath = sTextures.c_str();
+
+    CGLTerrainVisual visual(gl);
+    visual.SetFailOnFileMissing();
+    visual.InitData(CDemoResources::kTerrainId);
+    if (visual.GetError() != vqTerr_Err_None || !visual.HasTerrain()) {
+        std::printf("pictures: the terrain file does not load (error %d)\n", int(visual.GetError()));
+        return false;
+    }
+    struct SPicture {
+        const char* szName;
+        const char* szWhat;
+        STerrainCamera camera;
+    };
+    SPicture aPictures[] = {{"demo_island.png", "perspective", {}}, {"demo_island_top.png", "from above", {}}};
+    STerrainCamera::FrameLandscape(visual, 1280, 800, aPictures[0].camera);
+    aPictures[0].camera.nBackground = 0xFFE8C8A0u;  // a pale sky blue, 0xAABBGGRR
+    STerrainCamera::FrameTopView(visual, 800, 800, aPictures[1].camera);
+    aPictures[1].camera.eShadingMode = STerrainCamera::Shading_Height;
+    for (SPicture& p : aPictures) {
+        p.camera.nSamples = 4;  // smooth edges
+        const std::string sPath = sFolder + "/" + p.szName;
+        CPngImage picture;
+        if (!visual.RenderPicture(p.camera, picture) || !picture.Write(sPath)) {
+            std::printf("picture  %s cannot be drawn: %s\n", sPath.c_str(),
+                        visual.GetRenderError().empty() ? picture.GetError().c_str() : visual.GetRenderError().c_str());
+            return false;
+        }
+        std::printf("picture  %s (%s, %d x %d)\n", sPath.c_str(), p.szWhat, picture.GetWidth(), picture.GetHeight());
+    }
+    std::printf("drawn    by %s\n", gl.GetDescription().c_str());
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -354,7 +225,11 @@ int Run(const std::string& sOutput)
                     double(ctx.ConvertHeightRelative(1.0f)));
 
         // 2. Sculpting.
-        const SSculptStats s = Sculpt(original);
+        const CDemoIsland::SSculptStats s = CDemoIsland::Sculpt(original);
+        // A host's frame follows the edits. The file then holds the corner
+        // heights the vertex passes computed, which a loaded terrain starts
+        // from: loading recomputes counts, meshes and bounds, not the passes.
+        original.Update();
         fSculpt = watch.Lap();
         const CDemoTerrainVisual::SCounts counts = original.Count();
         std::printf("sculpt   %d pens in %d stamps, %d point edits (%d outside), %d patches painted\n", s.nPens,
@@ -404,7 +279,7 @@ int Run(const std::string& sOutput)
         std::printf("loaded   error %d; textures, tiles, trees and landscape box %s\n", int(loaded.GetError()),
                     sDifference.empty() ? "agree" : "DIFFER");
         std::string sHeights;
-        r.Check(CheckLandmarks(loaded, ctx.ConvertHeightRelative(1.0f), sHeights),
+        r.Check(CDemoIsland::CheckLandmarks(loaded, ctx.ConvertHeightRelative(1.0f), sHeights),
                 "the loaded terrain lacks what the sculpting made");
         std::printf("heights  %s m\n", sHeights.c_str());
 
@@ -438,9 +313,14 @@ int Run(const std::string& sOutput)
         std::remove(sReloaded.c_str());
     }
 
+    // 7. Pictures of the saved terrain.
+    watch.Lap();
+    r.Check(DrawPictures(sFolder), "the pictures were not drawn");
+    const double fDraw = watch.Lap();
+
     std::printf("time     build %.1f ms, sculpt %.1f ms, save %.1f ms, load %.1f ms, compare %.1f ms, "
-                "resave and reload %.1f ms\n",
-                fBuild, fSculpt, fSave, fLoad, fCompare, fResave);
+                "resave and reload %.1f ms, pictures %.1f ms\n",
+                fBuild, fSculpt, fSave, fLoad, fCompare, fResave, fDraw);
 
     const int nLeftInUse = CVQTerrainConstructQuadNode::CountNodesInUse();
     r.Check(g_nAssertReports == 0, std::to_string(g_nAssertReports) + " assertion reports");
@@ -448,7 +328,7 @@ int Run(const std::string& sOutput)
     for (const std::string& s : r.aFailures)
         std::printf("FAILED: %s\n", s.c_str());
     if (r.bOk)
-        std::printf("OK: the loaded terrain and its file agree with the sculpted one\n");
+        std::printf("OK: the loaded terrain and its file agree with the sculpted one; the pictures are drawn\n");
     return r.bOk ? 0 : kExitMismatch;
 }
 

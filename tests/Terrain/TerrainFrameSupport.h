@@ -54,15 +54,36 @@ struct TerrainResources {
     }
 };
 
-// Sets the class-wide vertex limit and restores it on every way out.
+// Sets the class-wide vertex limit (and the index limit, when one is given)
+// and restores both on every way out.
 struct VertexLimitScope {
     const int saved = CVQTerrainContext::GetMaxVerticesPerBuffer();
-    explicit VertexLimitScope(int n) { CVQTerrainContext::SetMaxVerticesPerBuffer(n); }
-    ~VertexLimitScope() { CVQTerrainContext::SetMaxVerticesPerBuffer(saved); }
+    const int savedIndices = CVQTerrainContext::GetMaxIndicesPerBuffer();
+    explicit VertexLimitScope(int n, int nIndices = 0)
+    {
+        CVQTerrainContext::SetMaxVerticesPerBuffer(n);
+        if (nIndices > 0)
+            CVQTerrainContext::SetMaxIndicesPerBuffer(nIndices);
+    }
+    ~VertexLimitScope()
+    {
+        CVQTerrainContext::SetMaxVerticesPerBuffer(saved);
+        CVQTerrainContext::SetMaxIndicesPerBuffer(savedIndices);
+    }
+};
+
+// A terrain visual (CVQTerrainVisual or a renderer derived from it) that
+// the tests reach into: its patches and its tree.
+template <class Visual>
+class EditableVisual : public Visual {
+public:
+    using Visual::Visual;
+    using Visual::GetPatch;
+    CVQTerrainQuadNode* Root() const { return this->m_pQuadTree; }
 };
 
 // A renderer that records the hook calls in order, and reaches the patches.
-class RecordingVisual : public CVQTerrainVisual {
+class RecordingVisual : public EditableVisual<CVQTerrainVisual> {
 public:
     struct Event {
         char kind;  // 'F' flush, 'A' add of a patch, 'R' render of a mesh
@@ -71,9 +92,6 @@ public:
         bool operator==(const Event& o) const { return kind == o.kind && patch == o.patch && mesh == o.mesh; }
     };
     std::vector<Event> events;
-
-    using CVQTerrainVisual::GetPatch;
-    CVQTerrainQuadNode* Root() const { return m_pQuadTree; }
 
 protected:
     void FlushRenderList() override { events.push_back({'F', -1, nullptr}); }
@@ -154,7 +172,8 @@ struct TerrainEdit {
 };
 
 // Applies an edit through the visual's editing operations.
-inline void ApplyEdit(RecordingVisual& v, const TerrainEdit& e)
+template <class Visual>
+void ApplyEdit(Visual& v, const TerrainEdit& e)
 {
     const CVQTerrainContext& ctx = v.GetTerrainContext();
     const float fX = ctx.GetOffX() + float(e.x) + 0.5f, fY = ctx.GetOffY() + float(e.y) + 0.5f;
