@@ -105,6 +105,11 @@ public:
     // the patch and its whole construction tree. bMeshesRebuilt is not used.
     void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
                              bool bMeshesRebuilt) override;
+    // The construction tree's MeshKeysFitCount for the patch's square: false
+    // when its fans would bring more mesh vertices than its counts reserve
+    // (fans read from a file saved between an edit and the next update, or
+    // damaged). True without a tree.
+    bool MeshKeysFitCount() const;
     // Cached counts of the construction tree, recomputed while bit 3 / bit 2
     // is set. The vertex count always counts both edges; the flags are not read.
     int CountTriangles() override;
@@ -240,6 +245,9 @@ public:
     void GetRenderTextures(int& nTex0, int& nTex1) const;
 
 protected:
+    // The patch's square in the mesh's half-cell units, as AssembleTerrainMesh
+    // describes it.
+    _svqCellRect GetMeshRect() const;
     // Clamps a point into the patch's square (NaN to its minimum). False,
     // reported, without a construction root; false without a context.
     bool ClampIntoSquare(float& fX, float& fY) const;

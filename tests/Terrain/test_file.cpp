@@ -182,11 +182,12 @@ void ForEachConstructNode(CVQTerrainConstructQuadNode* p, const std::function<vo
             ForEachConstructNode(Child(p, i), f);
 }
 
-// Edits at the root's and deeper generations, colours, textures, tiles,
-// flags, corner values and one degenerated cell: child 1 of patch (0, 0)
-// stays a leaf coarser than its split neighbour above, and gets the ring a
-// vertex update would give it (corners 0, 1, 3, the top side's middle,
-// corner 2). Kept small: the damage test loads every cut of the file.
+// Edits at the root's and deeper generations, colours, textures, tiles and
+// flags, brought up to date by an update: child 1 of patch (0, 0) stays a
+// leaf coarser than its split neighbour above and gets a fan (corners 0, 1,
+// 3, the top side's middle, corner 2). Its corner values are then set by
+// hand, so that a load cannot pass by recomputing them. Kept small: the
+// damage test loads every cut of the file.
 void Sculpt(FileVisual& v)
 {
     CVQTerrainContext& ctx = v.GetTerrainContext();
@@ -204,31 +205,17 @@ void Sculpt(FileVisual& v)
     second->SetTextureIndex(1, 4);
     second->SetTiles(5);
     second->SetPatchFlags(0x100);
+    v.Update();
 
     CVQTerrainConstructQuadNode* leaf = Child(p->GetRoot(), 1);
+    ASSERT_TRUE(leaf->GetDegenerationInfo());
+    EXPECT_EQ(leaf->GetDegenerationInfo()->size(), 5u);
     for (int k = 0; k < 4; ++k) {
         leaf->SetCornerHeight(k, 120.5f + k);
         NodeFields::NormalX(*leaf)[k] = 0.25f * k;
         NodeFields::TexU(*leaf)[k] = 0.5f * k;
     }
-    const float x0 = leaf->GetMinX(), x1 = leaf->GetMaxX(), y0 = leaf->GetMinY(), y1 = leaf->GetMaxY();
-    const float ring[5][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {(x0 + x1) / 2, y1}, {x0, y1}};
-    for (int i = 0; i < 5; ++i) {
-        _sVQTerrainDegeneratedCellInfo info{};
-        info.fX = ring[i][0];
-        info.fY = ring[i][1];
-        info.fHeight = 118.0f + i;
-        info.fNormalZ = 1.0f;
-        info.nColor = 0x01020300u + i;
-        info.nGridX = 10 + i;
-        leaf->AppendDegenerationInfo(info);
-    }
-    NodeFields::Sides(*leaf)[2] = 1;
-    _sVQTerrainDegeneratedCellInfo& centre = leaf->GetCenterVertex();
-    centre = {};
-    centre.fX = (x0 + x1) / 2;
-    centre.fY = (y0 + y1) / 2;
-    centre.fHeight = 119.5f;
+    leaf->GetCenterVertex().fHeight = 119.5f;
 }
 
 // What makes a tree usable after any load: the built grid, every
