@@ -659,6 +659,13 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
     // for the file's nodes, and Init would report it as a broken invariant.
     if (!CanBuild())
         return vqTerr_Err_MissingNode;
+    // Every patch has a record of its own: a patch count the rest of the
+    // file cannot hold is refused before the patch arrays are allocated for
+    // it (4096 x 16 patches take some 36 MB; a file with their records is at
+    // least 15 MB).
+    const int64_t nPatches = int64_t(m_oContext.GetCellsX()) * m_oContext.GetCellsY();
+    if (nPatches * CVQTerrainPatch::GetMinRecordBytes(bOldVersion) > file.GetBytesLeft())
+        return vqTerr_Err_MissingNode;
     CVQLoadGuard& oGuard = CVQLoadGuard::Instance();
     oGuard.BeginProgressSection(1.0, 0);
     Init();

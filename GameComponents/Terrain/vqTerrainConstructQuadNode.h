@@ -76,6 +76,9 @@ public:
     // ends inside the record gives vqTerr_Err_MissingNode. After an
     // error the node is a leaf without ring, whatever it read.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
+    // Bytes of the record of a leaf without ring, the least a construction
+    // node takes: 132 + 48, or 94 + 36 in an old file.
+    static int GetLeafRecordBytes(bool bOldVersion) { return (bOldVersion ? 94 : 132) + GetCommonPartBytes(bOldVersion); }
     // Writes the record in version 1.0. A ring that exists but is empty is
     // reported ("nDegeneratedSize != 0") and written as none.
     bool Save(CFileIO& file) override;

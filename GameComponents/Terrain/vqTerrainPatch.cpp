@@ -380,6 +380,11 @@ eVQTerrainError CVQTerrainPatch::Load(CFileIO& file, short nMajor, short nMinor)
     return CVQTerrainQuadNode::Load(file, nMajor, nMinor);
 }
 
+int CVQTerrainPatch::GetMinRecordBytes(bool bOldVersion)
+{
+    return 12 + CVQTerrainConstructQuadNode::GetLeafRecordBytes(bOldVersion) + GetCommonPartBytes(bOldVersion);
+}
+
 bool CVQTerrainPatch::Save(CFileIO& file)
 {
     bool bWhole = file.Write(int16_t(m_aTextureIndex[0]));

@@ -51,6 +51,9 @@ public:
     // gives vqTerr_Err_MissingNode. Other errors as the tree node's and the
     // construction node's Load.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
+    // The least a patch record takes: its 12 bytes, a construction leaf and
+    // the common part (240 bytes, 178 in an old file).
+    static int GetMinRecordBytes(bool bOldVersion);
     // False also when the patch has no construction root to write.
     bool Save(CFileIO& file) override;
     void Export(CFileIO& file) override;
