@@ -78,7 +78,10 @@ public:
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
     // Bytes of the record of a leaf without ring, the least a construction
     // node takes: 132 + 48, or 94 + 36 in an old file.
-    static int GetLeafRecordBytes(bool bOldVersion) { return (bOldVersion ? 94 : 132) + GetCommonPartBytes(bOldVersion); }
+    static int GetLeafRecordBytes(bool bOldVersion)
+    {
+        return (bOldVersion ? 94 : 132) + GetCommonPartBytes(bOldVersion);
+    }
     // Writes the record in version 1.0. A ring that exists but is empty is
     // reported ("nDegeneratedSize != 0") and written as none.
     bool Save(CFileIO& file) override;
@@ -434,13 +437,13 @@ private:
     // triangle i (false, reported, when a fan cannot give it).
     _sVQTerrainDegeneratedCellInfo GetCornerRecord(int k, const _svqCellRect* pRect) const;
     int GetLeafTriangleCount() const;
+    bool GetLeafTriangle(int i, const _svqCellRect* pRect, _sVQTerrainDegeneratedCellInfo* pOut) const;
     // CountVertices of a leaf, without caching.
     int GetLeafVertexCount(bool bLeftEdge, bool bTopEdge) const;
     // Appends the mesh keys of the subtree's triangle vertices (see
     // MeshKeysFitCount) and returns the vertices CountVertices reserves.
     int CollectMeshKeys(const _svqCellRect& rect, unsigned int nSides, bool bLeftEdge, bool bTopEdge,
                         std::vector<std::array<int, 4>>& aKeys) const;
-    bool GetLeafTriangle(int i, const _svqCellRect* pRect, _sVQTerrainDegeneratedCellInfo* pOut) const;
     // visit(const _sVQTerrainDegeneratedCellInfo tri[3]) for every triangle
     // of every leaf below, in drawing order; nothing but a report without a
     // context (the caller converts heights with it).
