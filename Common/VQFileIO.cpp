@@ -2,6 +2,7 @@
 
 #include "Common/VQString.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -253,6 +254,17 @@ bool CFileIO::Read(void* pBuffer, int32_t nBytes)
     if (nBytes == 0)
         return m_bGood && m_pFile && m_nMode == modeRead;
     return ReadBytes(pBuffer, static_cast<size_t>(nBytes));
+}
+
+int64_t CFileIO::GetBytesLeft() const
+{
+    if (!m_bGood || !m_pFile || m_nMode != modeRead)
+        return 0;
+    struct stat info;
+    const long nPosition = std::ftell(m_pFile);
+    if (::fstat(::fileno(m_pFile), &info) != 0 || !S_ISREG(info.st_mode) || nPosition < 0)
+        return INT64_MAX;
+    return std::max<int64_t>(int64_t(info.st_size) - nPosition, 0);
 }
 
 bool CFileIO::Write(bool value)

@@ -73,6 +73,11 @@ public:
     virtual bool Read(CVQString& value, int32_t maxLength = 65536);
     // Raw bytes; nBytes < 0 fails.
     virtual bool Read(void* pBuffer, int32_t nBytes);
+    // Bytes between the read position and the end of a regular file opened
+    // for reading: a reader checks a count against it before it allocates
+    // for the count. 0 when not reading or after a failed read; INT64_MAX
+    // when the size is unknown (a pipe).
+    virtual int64_t GetBytesLeft() const;
 
     virtual bool Write(bool value);
     virtual bool Write(char value);

@@ -278,13 +278,18 @@ bool CVQTerrainVisual::CanBuild() const
     const float fCellY = m_oContext.GetCellWidthY();
     if (!(fCellX > 0.0f) || !(fCellY > 0.0f))  // NaN fails too
         return false;
-    // Height unit and bias, read through the conversion: raw 0 is the bias,
-    // a step of 1 the unit.
-    const float aFinite[] = {fCellX, fCellY, m_oContext.GetOffX(), m_oContext.GetOffY(),
-                             m_oContext.ConvertHeightRelative(1.0f), m_oContext.ConvertHeight(short(0))};
+    const float aFinite[] = {fCellX, fCellY, m_oContext.GetOffX(), m_oContext.GetOffY()};
     for (float f : aFinite)
         if (!std::isfinite(f))
             return false;
+    // Every raw height converts inside the vertical bounds the tree keeps:
+    // unit 0.1 and bias 0 span -3276.8 .. 3276.7, a unit of 100 would reach
+    // 3.3 million, beyond VQ_TERRAIN_BOUNDS_LIMIT.
+    for (float fRaw : {-32768.0f, 32767.0f}) {
+        const float fWorld = m_oContext.ConvertHeight(fRaw);
+        if (!(fWorld > -VQ_TERRAIN_BOUNDS_LIMIT && fWorld < VQ_TERRAIN_BOUNDS_LIMIT))  // NaN fails too
+            return false;
+    }
     // The far corner of the tree's square, computed as ConstructQuadTree does.
     const int n = std::max(m_oContext.GetPatchesX_Base2(), m_oContext.GetPatchesY_Base2());
     const float fFarX = float(n) * (float(cx) * fCellX) + m_oContext.GetOffX();
@@ -654,6 +659,13 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
     // for the file's nodes, and Init would report it as a broken invariant.
     if (!CanBuild())
         return vqTerr_Err_MissingNode;
+    // Every patch has a record of its own: a patch count the rest of the
+    // file cannot hold is refused before the patch arrays are allocated for
+    // it (4096 x 16 patches take some 36 MB; a file with their records is at
+    // least 15 MB).
+    const int64_t nPatches = int64_t(m_oContext.GetCellsX()) * m_oContext.GetCellsY();
+    if (nPatches * CVQTerrainPatch::GetMinRecordBytes(bOldVersion) > file.GetBytesLeft())
+        return vqTerr_Err_MissingNode;
     CVQLoadGuard& oGuard = CVQLoadGuard::Instance();
     oGuard.BeginProgressSection(1.0, 0);
     Init();
@@ -694,6 +706,12 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
     m_pQuadTree->BroadcastMultipleClean(0xFFFFFFFFu);
     if (!bOldVersion) {
         m_pQuadTree->BroadcastMultipleDirty(VQ_TERRAIN_DIRTYMASK_TERRAINLOADED);
+        // The vertex data are the passes' results as of the save: a file
+        // saved between an edit and the next update (or a damaged one) holds
+        // fans that do not fit their tree, and the meshes would overrun. The
+        // next update recomputes them from the heights, as for old files.
+        if (!StoredFansFit())
+            InvalidateCells();
     } else {
         // Old files have neither vertex data nor trustworthy rectangles:
         // both are computed from the context and the heights.
@@ -707,6 +725,14 @@ eVQTerrainError CVQTerrainVisual::LoadTerrain(CFileIO& file)
     }
     SetDirty(-1);
     return vqTerr_Err_None;
+}
+
+bool CVQTerrainVisual::StoredFansFit() const
+{
+    for (int i = 0; i < m_nBuiltPatchesX * m_nBuiltPatchesY; ++i)
+        if (!m_pPatches[i].MeshKeysFitCount())
+            return false;
+    return true;
 }
 
 bool CVQTerrainVisual::LoadLandscapeBounds(CFileIO& file, bool bOldVersion)

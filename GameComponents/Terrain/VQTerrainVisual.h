@@ -73,9 +73,12 @@ struct _sVQTerrainResultTriangle;
 //     of the moment (GetMaxVerticesPerBuffer, and never above the 65536 that
 //     16-bit indices reach; GetMaxIndicesPerBuffer): a patch is drawn from
 //     one vertex buffer and one index buffer of a mesh;
-//   - cell widths finite and > 0, height unit, bias and offsets finite, and
-//     the far corner of the landscape square finite: every world-to-grid
-//     mapping divides by a patch size.
+//   - cell widths finite and > 0, offsets finite, and the far corner of the
+//     landscape square finite: every world-to-grid mapping divides by a
+//     patch size;
+//   - every raw height (-32768 .. 32767) converted with the height unit and
+//     bias strictly inside +-VQ_TERRAIN_BOUNDS_LIMIT (1e6 world units), the
+//     vertical bounds the tree keeps.
 //
 // Without a tree (nothing built yet, a Load that kept no tree,
 // a resource describing a size outside the limits, or after Cleanup) the
@@ -235,7 +238,10 @@ public:
     // above, or recurse deeper than a cell of the stored context.
     // After a load that kept the tree every patch is active, every tree
     // node carries dirty mask VQ_TERRAIN_DIRTYMASK_TERRAINLOADED (an old
-    // file is recomputed at once instead) and the visual is dirty.
+    // file is recomputed at once instead) and the visual is dirty. A 1.0
+    // file whose stored vertex data do not fit its tree (saved between an
+    // edit and the next Update, or damaged) gets VQ_TERRAIN_DIRTYMASK_ALL
+    // too: the next Update recomputes every vertex from the heights.
     virtual bool Load(CFileIO& file);
     // Writes the terrain in version 1.0. False when there is no terrain or a
     // write failed; the file is then spoiled on purpose, so that its Close
@@ -667,6 +673,9 @@ private:
     eVQTerrainError LoadTerrain(CFileIO& file);
     // Reads the landscape box and keeps it when it fits the built square.
     bool LoadLandscapeBounds(CFileIO& file, bool bOldVersion);
+    // True when every patch's fans fit its vertex count
+    // (CVQTerrainPatch::MeshKeysFitCount).
+    bool StoredFansFit() const;
 
     // Size of the arrays the present tree was built with: indexing goes by
     // these, never by the context, which a later setter may change.

@@ -1039,6 +1039,15 @@ const unsigned int kChildSides[4] = {
     VQ_TERRAIN_SIDE_XMAX | VQ_TERRAIN_SIDE_YMAX,
 };
 
+// A vertex as the mesh keys it: side x, side y (-1 / +1 on a side of the
+// patch's border that nSides names, else 0), grid x, grid y.
+std::array<int, 4> MeshKeyOf(const _sVQTerrainDegeneratedCellInfo& v, unsigned int nSides)
+{
+    const unsigned int nOnBorder = unsigned(v.nBorderFlags) & nSides;
+    return {(nOnBorder & VQ_TERRAIN_SIDE_XMIN) ? -1 : (nOnBorder & VQ_TERRAIN_SIDE_XMAX) ? 1 : 0,
+            (nOnBorder & VQ_TERRAIN_SIDE_YMIN) ? -1 : (nOnBorder & VQ_TERRAIN_SIDE_YMAX) ? 1 : 0, v.nGridX, v.nGridY};
+}
+
 inline int CornerX(const _svqCellRect& r, int k) { return (k & 1) ? r.xMax : r.xMin; }
 inline int CornerY(const _svqCellRect& r, int k) { return (k & 2) ? r.yMax : r.yMin; }
 
@@ -1648,12 +1657,12 @@ bool CVQTerrainConstructQuadNode::AssembleTerrainMesh(CVQTerrainContext& ctx, CV
         unsigned int nColor;
     };
     const auto meshVertex = [&](const _sVQTerrainDegeneratedCellInfo& v) {
-        const unsigned int nOnBorder = unsigned(v.nBorderFlags) & nSides;
+        const std::array<int, 4> key = MeshKeyOf(v, nSides);
         const float fZ = ctx.ConvertHeight(v.fHeight);
-        return SMeshVertex{(nOnBorder & VQ_TERRAIN_SIDE_XMIN) ? -1 : (nOnBorder & VQ_TERRAIN_SIDE_XMAX) ? 1 : 0,
-                           (nOnBorder & VQ_TERRAIN_SIDE_YMIN) ? -1 : (nOnBorder & VQ_TERRAIN_SIDE_YMAX) ? 1 : 0,
-                           v.nGridX,
-                           v.nGridY,
+        return SMeshVertex{key[0],
+                           key[1],
+                           key[2],
+                           key[3],
                            fZ,
                            CVQVector3(v.fX, v.fY, fZ),
                            CVQVector3(v.fNormalX, v.fNormalY, v.fNormalZ),
@@ -1768,6 +1777,13 @@ int CVQTerrainConstructQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
     //   l     |      2: with both;
     //   l     |      | and _ : always
     //   0 _ _ 1
+    m_nVertexCount = GetLeafVertexCount(bLeftEdge, bTopEdge);
+    SetClean(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
+    return m_nVertexCount;
+}
+
+int CVQTerrainConstructQuadNode::GetLeafVertexCount(bool bLeftEdge, bool bTopEdge) const
+{
     const int s0 = m_aSideDegeneration[0], s1 = m_aSideDegeneration[1];
     const int s2 = m_aSideDegeneration[2], s3 = m_aSideDegeneration[3];
     int n = 1 + s0 + s1;
@@ -1779,9 +1795,40 @@ int CVQTerrainConstructQuadNode::CountVertices(bool bLeftEdge, bool bTopEdge)
         ++n;
     if (m_aDegenerationInfo)
         ++n;
-    m_nVertexCount = n;
-    SetClean(VQ_TERRAIN_DIRTY_VERTEXCOUNT);
     return n;
+}
+
+bool CVQTerrainConstructQuadNode::MeshKeysFitCount(const _svqCellRect& rect) const
+{
+    std::vector<std::array<int, 4>> aKeys;
+    const int nReserved = CollectMeshKeys(rect, 0xFu, true, true, aKeys);
+    std::sort(aKeys.begin(), aKeys.end());
+    return std::unique(aKeys.begin(), aKeys.end()) - aKeys.begin() <= nReserved;
+}
+
+int CVQTerrainConstructQuadNode::CollectMeshKeys(const _svqCellRect& rect, unsigned int nSides, bool bLeftEdge,
+                                                 bool bTopEdge, std::vector<std::array<int, 4>>& aKeys) const
+{
+    if (HasChildren()) {
+        // The walk of AssembleTerrainMesh, with the edges of CountVertices.
+        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
+        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
+        int n = 0;
+        for (int i = 0; i < 4; ++i)
+            if (const CVQTerrainConstructQuadNode* pChild = Child(i))
+                n += pChild->CollectMeshKeys(ChildRect(rect, i, xMid, yMid), nSides & kChildSides[i],
+                                             bLeftEdge && (i & 1) == 0, bTopEdge && (i & 2) != 0, aKeys);
+        return n;
+    }
+    if (m_aDegenerationInfo) {
+        aKeys.push_back(MeshKeyOf(m_sCenterVertex, nSides));
+        for (const _sVQTerrainDegeneratedCellInfo* pInfo : *m_aDegenerationInfo)
+            aKeys.push_back(MeshKeyOf(*pInfo, nSides));
+    } else {
+        for (int k = 0; k < 4; ++k)
+            aKeys.push_back(MeshKeyOf(GetCornerRecord(k, &rect), nSides));
+    }
+    return GetLeafVertexCount(bLeftEdge, bTopEdge);
 }
 
 // ---------------------------------------------------------------------------

@@ -380,6 +380,11 @@ eVQTerrainError CVQTerrainPatch::Load(CFileIO& file, short nMajor, short nMinor)
     return CVQTerrainQuadNode::Load(file, nMajor, nMinor);
 }
 
+int CVQTerrainPatch::GetMinRecordBytes(bool bOldVersion)
+{
+    return 12 + CVQTerrainConstructQuadNode::GetLeafRecordBytes(bOldVersion) + GetCommonPartBytes(bOldVersion);
+}
+
 bool CVQTerrainPatch::Save(CFileIO& file)
 {
     bool bWhole = file.Write(int16_t(m_aTextureIndex[0]));
@@ -860,9 +865,7 @@ void CVQTerrainPatch::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh* pM
         return;
     const int nTriangles = CountTriangles();
     const int nVertices = CountVertices(true, true);
-    const int cx = m_pContext->GetCellsPerPatchX();
-    const int cy = m_pContext->GetCellsPerPatchY();
-    _svqCellRect rect = {2 * cx * m_nPatchX, 2 * cx * (m_nPatchX + 1), 2 * cy * m_nPatchY, 2 * cy * (m_nPatchY + 1)};
+    _svqCellRect rect = GetMeshRect();
     _svqTexRect tex = {0.0f, float(m_nTiles), float(m_nTiles), 0.0f};
     if (!bUpdateOnly) {
         int nTex0, nTex1;
@@ -874,6 +877,18 @@ void CVQTerrainPatch::AssembleTerrainMesh(CVQTerrainContext&, CVQTerrainMesh* pM
         pMesh->EndPatch();
     // The patch and its whole construction tree.
     BroadcastMultipleClean(VQ_TERRAIN_DIRTYMASK_MESH);
+}
+
+_svqCellRect CVQTerrainPatch::GetMeshRect() const
+{
+    const int cx = m_pContext->GetCellsPerPatchX();
+    const int cy = m_pContext->GetCellsPerPatchY();
+    return {2 * cx * m_nPatchX, 2 * cx * (m_nPatchX + 1), 2 * cy * m_nPatchY, 2 * cy * (m_nPatchY + 1)};
+}
+
+bool CVQTerrainPatch::MeshKeysFitCount() const
+{
+    return !m_pRoot || !m_pContext || m_pRoot->MeshKeysFitCount(GetMeshRect());
 }
 
 void CVQTerrainPatch::GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles) const

@@ -51,6 +51,9 @@ public:
     // gives vqTerr_Err_MissingNode. Other errors as the tree node's and the
     // construction node's Load.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
+    // The least a patch record takes: its 12 bytes, a construction leaf and
+    // the common part (240 bytes, 178 in an old file).
+    static int GetMinRecordBytes(bool bOldVersion);
     // False also when the patch has no construction root to write.
     bool Save(CFileIO& file) override;
     void Export(CFileIO& file) override;
@@ -105,6 +108,11 @@ public:
     // the patch and its whole construction tree. bMeshesRebuilt is not used.
     void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
                              bool bMeshesRebuilt) override;
+    // The construction tree's MeshKeysFitCount for the patch's square: false
+    // when its fans would bring more mesh vertices than its counts reserve
+    // (fans read from a file saved between an edit and the next update, or
+    // damaged). True without a tree.
+    bool MeshKeysFitCount() const;
     // Cached counts of the construction tree, recomputed while bit 3 / bit 2
     // is set. The vertex count always counts both edges; the flags are not read.
     int CountTriangles() override;
@@ -240,6 +248,9 @@ public:
     void GetRenderTextures(int& nTex0, int& nTex1) const;
 
 protected:
+    // The patch's square in the mesh's half-cell units, as AssembleTerrainMesh
+    // describes it.
+    _svqCellRect GetMeshRect() const;
     // Clamps a point into the patch's square (NaN to its minimum). False,
     // reported, without a construction root; false without a context.
     bool ClampIntoSquare(float& fX, float& fY) const;

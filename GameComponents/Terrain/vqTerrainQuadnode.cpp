@@ -25,12 +25,20 @@ CVQTerrainQuadNode::~CVQTerrainQuadNode() {}
 void CVQTerrainQuadNode::Serialize(CVQDataStream& stream)
 {
     const int nGeneration = GetGeneration();
+    const float aRect[4] = {m_fMinX, m_fMinY, m_fMaxX, m_fMaxY};
     CVQGeomStructQuadNode::Serialize(stream);
     // Every recursion that splits or walks down stops at a generation; one
     // taken from a damaged stream (say INT_MIN) would let an edit split two
-    // billion levels deep. The children have kept theirs already.
-    if (!stream.IsStoring())
+    // billion levels deep. A rectangle off the one the grid gives the node
+    // would send point look-ups to a patch whose construction tree lies
+    // elsewhere. The children have kept theirs already.
+    if (!stream.IsStoring()) {
         m_nGeneration = nGeneration;
+        m_fMinX = aRect[0];
+        m_fMinY = aRect[1];
+        m_fMaxX = aRect[2];
+        m_fMaxY = aRect[3];
+    }
 }
 
 CVQGeomStructQuadNode* CVQTerrainQuadNode::RemoveChild(int i)

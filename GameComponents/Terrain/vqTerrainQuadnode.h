@@ -47,8 +47,8 @@ public:
 
     // Stream form: the geometric node's (rectangle, generation, then every
     // existing child). The receiving tree already has the stored shape, so
-    // loading keeps this node's generation: a stream cannot change the
-    // depth of a node.
+    // loading keeps this node's generation and rectangle: a stream cannot
+    // change the depth or the place of a node.
     void Serialize(CVQDataStream& stream) override;
     // Unlinks child i and clears its parent link; the child is not destroyed.
     CVQGeomStructQuadNode* RemoveChild(int i) override;
@@ -77,6 +77,8 @@ public:
     // The node keeps its own exact rectangle and generation; counts and dirty
     // mask are taken from the record.
     virtual eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor);
+    // Bytes of the common part: 48, or 36 in an old file.
+    static int GetCommonPartBytes(bool bOldVersion) { return bOldVersion ? 36 : 48; }
     // Writes the record (version 1.0) and the children's. False when a write
     // failed or a record could not be written whole.
     virtual bool Save(CFileIO& file);

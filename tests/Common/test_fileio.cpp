@@ -103,7 +103,8 @@ TEST(FileIO, EveryTypeIsWrittenLittleEndianAndReadsBack)
 }
 
 // Every possible cut of a valid file: the fields before the cut read back,
-// the one the cut runs through and all after it fail with zero values.
+// the one the cut runs through and all after it fail with zero values; the
+// bytes left count down to the cut, and are none after a failed read.
 TEST(FileIO, TruncatedFileFailsFromTheCutOnAndNeverReadsStrayBytes)
 {
     TempDir dir;
@@ -116,10 +117,12 @@ TEST(FileIO, TruncatedFileFailsFromTheCutOnAndNeverReadsStrayBytes)
         ASSERT_TRUE(file.Open(path.c_str(), CFileIO::modeRead));
         size_t end = 0;
         for (const Field& field : fields) {
+            EXPECT_EQ(file.GetBytesLeft(), end <= cut ? int64_t(cut - end) : 0) << field.name << " cut at " << cut;
             end += field.bytes.size();
             EXPECT_TRUE(field.readAndCheck(file, end <= cut)) << field.name << " cut at " << cut;
         }
         EXPECT_FALSE(file.IsGood());
+        EXPECT_EQ(file.GetBytesLeft(), 0);
     }
 }
 

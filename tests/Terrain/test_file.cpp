@@ -1,4 +1,5 @@
 #include "AssertRecorder.h"
+#include "CountingAllocator.h"
 #include "TerrainTestSupport.h"
 
 #include "Common/VQDataStream.h"
@@ -182,11 +183,12 @@ void ForEachConstructNode(CVQTerrainConstructQuadNode* p, const std::function<vo
             ForEachConstructNode(Child(p, i), f);
 }
 
-// Edits at the root's and deeper generations, colours, textures, tiles,
-// flags, corner values and one degenerated cell: child 1 of patch (0, 0)
-// stays a leaf coarser than its split neighbour above, and gets the ring a
-// vertex update would give it (corners 0, 1, 3, the top side's middle,
-// corner 2). Kept small: the damage test loads every cut of the file.
+// Edits at the root's and deeper generations, colours, textures, tiles and
+// flags, brought up to date by an update: child 1 of patch (0, 0) stays a
+// leaf coarser than its split neighbour above and gets a fan (corners 0, 1,
+// 3, the top side's middle, corner 2). Its corner values are then set by
+// hand, so that a load cannot pass by recomputing them. Kept small: the
+// damage test loads every cut of the file.
 void Sculpt(FileVisual& v)
 {
     CVQTerrainContext& ctx = v.GetTerrainContext();
@@ -204,31 +206,17 @@ void Sculpt(FileVisual& v)
     second->SetTextureIndex(1, 4);
     second->SetTiles(5);
     second->SetPatchFlags(0x100);
+    v.Update();
 
     CVQTerrainConstructQuadNode* leaf = Child(p->GetRoot(), 1);
+    ASSERT_TRUE(leaf->GetDegenerationInfo());
+    EXPECT_EQ(leaf->GetDegenerationInfo()->size(), 5u);
     for (int k = 0; k < 4; ++k) {
         leaf->SetCornerHeight(k, 120.5f + k);
         NodeFields::NormalX(*leaf)[k] = 0.25f * k;
         NodeFields::TexU(*leaf)[k] = 0.5f * k;
     }
-    const float x0 = leaf->GetMinX(), x1 = leaf->GetMaxX(), y0 = leaf->GetMinY(), y1 = leaf->GetMaxY();
-    const float ring[5][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {(x0 + x1) / 2, y1}, {x0, y1}};
-    for (int i = 0; i < 5; ++i) {
-        _sVQTerrainDegeneratedCellInfo info{};
-        info.fX = ring[i][0];
-        info.fY = ring[i][1];
-        info.fHeight = 118.0f + i;
-        info.fNormalZ = 1.0f;
-        info.nColor = 0x01020300u + i;
-        info.nGridX = 10 + i;
-        leaf->AppendDegenerationInfo(info);
-    }
-    NodeFields::Sides(*leaf)[2] = 1;
-    _sVQTerrainDegeneratedCellInfo& centre = leaf->GetCenterVertex();
-    centre = {};
-    centre.fX = (x0 + x1) / 2;
-    centre.fY = (y0 + y1) / 2;
-    centre.fHeight = 119.5f;
+    leaf->GetCenterVertex().fHeight = 119.5f;
 }
 
 // What makes a tree usable after any load: the built grid, every
@@ -598,6 +586,136 @@ TEST_F(TerrainFile, DamagedFilesEndWithAnErrorCodeOrAUsableTree)
     EXPECT_GT(outcomes[vqTerr_Err_NodeTypeMismatch], 0);
     EXPECT_GT(outcomes[vqTerr_Err_MissingNode], 0);
     EXPECT_GT(outcomes[vqTerr_Err_MissingTrailer], 0);
+    EXPECT_EQ(recorder.Count(), 0u);
+}
+
+// A host may save between an edit and the next update: the file's fans are
+// those of the terrain before the edit. The load keeps the terrain and the
+// next update recomputes them, instead of drawing meshes they overrun.
+TEST_F(TerrainFile, FileSavedBeforeTheUpdateIsRecomputedOnLoad)
+{
+    AssertRecorder recorder;
+    TerrainResource resource({3, 2, 8});
+    FileVisual original;
+    original.InitData(kTerrainId);
+    CVQTerrainPatch* p = original.GetPatch(1, 1);
+    for (float f : {0.3f, 0.55f, 0.8f})
+        p->SetHeight(p->GetMinX() + f * 16.0f, p->GetMinY() + (1.0f - f) * 16.0f, short(900 * f));
+    Save(original);
+
+    FileVisual loaded;
+    loaded.InitData(kTerrainId);
+    EXPECT_EQ(loaded.GetError(), vqTerr_Err_None);
+    EXPECT_TRUE(loaded.m_pQuadTree->GetDirty(VQ_TERRAIN_DIRTY_VERTICES));
+    for (FileVisual* v : {&original, &loaded}) {
+        v->Update();
+        v->m_pQuadTree->BroadcastMultipleClean(0xFFFFFFFFu);
+    }
+    EXPECT_EQ(Save(loaded), Save(original));
+    EXPECT_EQ(recorder.Count(), 0u);
+}
+
+// A context may claim 4096 x 16 patches of 64 cells (a terrain of a
+// gigabyte and more) in a file of a few hundred bytes: it is refused before
+// the patch arrays are allocated for it.
+TEST_F(TerrainFile, CountsTheFileCannotHoldAreRefusedBeforeAnyLargeAllocation)
+{
+    AssertRecorder recorder;
+    TerrainResource resource({2, 2, 4});
+    FileVisual v;
+    v.InitData(kTerrainId);
+    const Bytes flat = Save(v);
+    // The least records: root, four leaf patches, trailer.
+    const size_t nPatch = size_t(CVQTerrainPatch::GetMinRecordBytes(false));
+    EXPECT_EQ(flat.size(), 136 + 48 + 4 * nPatch + 3);
+    Bytes claim = flat;
+    for (size_t at : {16 + 24, 16 + 28})
+        SetWord(claim, at, 64);
+    SetWord(claim, 16 + 32, 4096);
+    SetWord(claim, 16 + 36, 16);
+
+    auto peakOfLoad = [&](const Bytes& bytes) {
+        WriteFile(Path(), bytes);
+        CFileIO file;
+        EXPECT_TRUE(file.Open(Path().c_str(), CFileIO::modeRead));
+        const size_t nBefore = CCountingAllocator::GetLiveBytes();
+        CCountingAllocator::ResetPeak();
+        v.Load(file);
+        return CCountingAllocator::GetPeakBytes() - nBefore;
+    };
+    const size_t nClaimPeak = peakOfLoad(claim);
+    EXPECT_EQ(v.GetError(), vqTerr_Err_MissingNode);
+    const size_t nFlatPeak = peakOfLoad(flat);
+    EXPECT_EQ(v.GetError(), vqTerr_Err_None);
+    EXPECT_LE(nClaimPeak, nFlatPeak);
+    EXPECT_LT(nClaimPeak, size_t(64) << 20);
+    EXPECT_EQ(recorder.Count(), 0u);
+}
+
+// Nesting deeper than a cell, and the same record again and again as if the
+// tree ran in a circle, end in an error code at the depth of a cell: the
+// loader's stack grows no further than for a file that reaches the cells.
+TEST_F(TerrainFile, DeepOrCyclicLookingTreesStopAtTheCellDepth)
+{
+    AssertRecorder recorder;
+    const Bytes legal = SculptedFile({2, 2, 4});
+    TerrainResource resource({2, 2, 4});
+    RecordAt cell{};
+    for (const RecordAt& r : Walk(legal))
+        if (r.type == vqTerr_NType_TConstrQuadNode && Word(legal, r.common) == 4)
+            cell = r;
+    ASSERT_NE(cell.start, 0u);
+    const size_t nRecord = cell.common + 48 - cell.start;
+    ASSERT_EQ(nRecord, size_t(CVQTerrainConstructQuadNode::GetLeafRecordBytes(false)));
+    // 20000 levels of child 0 below the cell, each with its generation and
+    // rectangle, or 20000 copies of the cell's own record.
+    Bytes deep = legal, cyclic = legal;
+    for (Bytes* b : {&deep, &cyclic})
+        for (int k = 0; k < 4; ++k)
+            SetWord(*b, cell.common + 32 + 4 * k, vqTerr_NType_TConstrQuadNode);
+    Bytes record(cyclic.begin() + long(cell.start), cyclic.begin() + long(cell.start + nRecord));
+    Bytes chain, copies;
+    for (int level = 1; level <= 20000; ++level) {
+        copies.insert(copies.end(), record.begin(), record.end());
+        Bytes child = record;
+        const size_t c = cell.common - cell.start;
+        SetWord(child, c, Word(record, c) + uint32_t(level));
+        float rect[4];
+        std::memcpy(rect, &child[c + 4], sizeof rect);
+        const float fHalf = (rect[2] - rect[0]) / float(1 << std::min(level, 30));
+        rect[2] = rect[0] + fHalf;
+        rect[3] = rect[1] + fHalf;
+        std::memcpy(&child[c + 4], rect, sizeof rect);
+        chain.insert(chain.end(), child.begin(), child.end());
+    }
+    deep.insert(deep.begin() + long(cell.common + 48), chain.begin(), chain.end());
+    cyclic.insert(cyclic.begin() + long(cell.common + 48), copies.begin(), copies.end());
+
+    // The deepest frame a load reaches: child tags are read as uint32.
+    struct StackProbe : CFileIO {
+        uintptr_t lowest = UINTPTR_MAX;
+        using CFileIO::Read;
+        bool Read(uint32_t& value) override
+        {
+            lowest = std::min(lowest, uintptr_t(__builtin_frame_address(0)));
+            return CFileIO::Read(value);
+        }
+    };
+    FileVisual v;
+    v.InitData(kTerrainId);
+    auto stackOfLoad = [&](const Bytes& bytes) {
+        WriteFile(Path(), bytes);
+        StackProbe file;
+        EXPECT_TRUE(file.Open(Path().c_str(), CFileIO::modeRead));
+        v.Load(file);
+        return uintptr_t(__builtin_frame_address(0)) - file.lowest;
+    };
+    const uintptr_t nLegal = stackOfLoad(legal);
+    EXPECT_EQ(v.GetError(), vqTerr_Err_None);
+    for (const Bytes* b : {&deep, &cyclic}) {
+        EXPECT_LE(stackOfLoad(*b), nLegal);
+        EXPECT_EQ(v.GetError(), vqTerr_Err_NodeTypeMismatch);
+    }
     EXPECT_EQ(recorder.Count(), 0u);
 }
 

@@ -1,40 +1,17 @@
 // The per-frame pipeline of the terrain visual: mesh distribution, culling,
-// the renderer hooks, and what Update leaves alone. Built as its own test
-// program because it replaces the global operator new to count allocations.
+// the renderer hooks, and what Update leaves alone.
 #include "AssertRecorder.h"
+#include "CountingAllocator.h"
 #include "TerrainFrameSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
-
-// GCC sees the malloc inside operator new and the free inside operator
-// delete and takes them for a mismatched pair.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-// Every allocation of this program through operator new (new[], nothrow and
-// sized forms end here too) is counted; a test reads the counter around the
-// code it measures. malloc and free underneath keep the sanitizers' view.
-namespace {
-std::atomic<long> g_nAllocations(0);
-}
-
-void* operator new(std::size_t n)
-{
-    g_nAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -231,12 +208,12 @@ TEST(TerrainFrame, MeshesSplitAtTheVertexLimitAndEachDrawsItsVisibleActivePatche
     visual.events.reserve(1024);
     visual.Render(camera.id);
     visual.events.clear();
-    const long nBefore = g_nAllocations.load();
+    const long nBefore = CCountingAllocator::GetAllocations();
     for (int frame = 0; frame < 5; ++frame) {
         visual.events.clear();
         visual.Display(camera.id);
     }
-    EXPECT_EQ(g_nAllocations.load() - nBefore, 0);
+    EXPECT_EQ(CCountingAllocator::GetAllocations() - nBefore, 0);
     EXPECT_FALSE(visual.events.empty());
 
     // No viewport, or one without pixels: no hook at all.
