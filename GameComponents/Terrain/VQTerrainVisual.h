@@ -235,7 +235,10 @@ public:
     // above, or recurse deeper than a cell of the stored context.
     // After a load that kept the tree every patch is active, every tree
     // node carries dirty mask VQ_TERRAIN_DIRTYMASK_TERRAINLOADED (an old
-    // file is recomputed at once instead) and the visual is dirty.
+    // file is recomputed at once instead) and the visual is dirty: the next
+    // Update computes the vertices from the heights whatever frame the file
+    // was saved in. Progress: one section of the host's load guard, a small
+    // share for building the tree, the rest advancing as each patch is read.
     virtual bool Load(CFileIO& file);
     // Writes the terrain in version 1.0. False when there is no terrain or a
     // write failed; the file is then spoiled on purpose, so that its Close

@@ -3,6 +3,7 @@
 #include "Common/VQAssert.h"
 #include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
+#include "Common/VQLoadGuard.h"
 #include "GameComponents/Terrain/VQTerrainMesh.h"
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
@@ -377,7 +378,9 @@ eVQTerrainError CVQTerrainPatch::Load(CFileIO& file, short nMajor, short nMinor)
     const eVQTerrainError eRoot = m_pRoot->Load(file, nMajor, nMinor);
     if (eRoot != vqTerr_Err_None)
         return eRoot;
-    return CVQTerrainQuadNode::Load(file, nMajor, nMinor);
+    const eVQTerrainError eCommon = CVQTerrainQuadNode::Load(file, nMajor, nMinor);
+    CVQLoadGuard::Instance().AdvanceProgress(1.0 / (double(m_pContext->GetCellsX()) * m_pContext->GetCellsY()), 0);
+    return eCommon;
 }
 
 bool CVQTerrainPatch::Save(CFileIO& file)

@@ -49,7 +49,9 @@ public:
     // colour is not stored. Load reads nothing (and succeeds) unless the
     // context's heights are editable; a patch without construction root
     // gives vqTerr_Err_MissingNode. Other errors as the tree node's and the
-    // construction node's Load.
+    // construction node's Load. A record read whole advances the host's
+    // load guard by one patch's share (1 / patch count of the context) of
+    // the section the visual opens around its tree.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
     // False also when the patch has no construction root to write.
     bool Save(CFileIO& file) override;
