@@ -238,10 +238,10 @@ public:
     // above, or recurse deeper than a cell of the stored context.
     // After a load that kept the tree every patch is active, every tree
     // node carries dirty mask VQ_TERRAIN_DIRTYMASK_TERRAINLOADED (an old
-    // file is recomputed at once instead) and the visual is dirty. A 1.0
-    // file whose stored vertex data do not fit its tree (saved between an
-    // edit and the next Update, or damaged) gets VQ_TERRAIN_DIRTYMASK_ALL
-    // too: the next Update recomputes every vertex from the heights.
+    // file is recomputed at once instead) and the visual is dirty: the next
+    // Update computes the vertices from the heights whatever frame the file
+    // was saved in. Progress: one section of the host's load guard, a small
+    // share for building the tree, the rest advancing as each patch is read.
     virtual bool Load(CFileIO& file);
     // Writes the terrain in version 1.0. False when there is no terrain or a
     // write failed; the file is then spoiled on purpose, so that its Close
@@ -673,9 +673,6 @@ private:
     eVQTerrainError LoadTerrain(CFileIO& file);
     // Reads the landscape box and keeps it when it fits the built square.
     bool LoadLandscapeBounds(CFileIO& file, bool bOldVersion);
-    // True when every patch's fans fit its vertex count
-    // (CVQTerrainPatch::MeshKeysFitCount).
-    bool StoredFansFit() const;
 
     // Size of the arrays the present tree was built with: indexing goes by
     // these, never by the context, which a later setter may change.

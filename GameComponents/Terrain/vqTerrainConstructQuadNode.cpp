@@ -1798,39 +1798,6 @@ int CVQTerrainConstructQuadNode::GetLeafVertexCount(bool bLeftEdge, bool bTopEdg
     return n;
 }
 
-bool CVQTerrainConstructQuadNode::MeshKeysFitCount(const _svqCellRect& rect) const
-{
-    std::vector<std::array<int, 4>> aKeys;
-    const int nReserved = CollectMeshKeys(rect, 0xFu, true, true, aKeys);
-    std::sort(aKeys.begin(), aKeys.end());
-    return std::unique(aKeys.begin(), aKeys.end()) - aKeys.begin() <= nReserved;
-}
-
-int CVQTerrainConstructQuadNode::CollectMeshKeys(const _svqCellRect& rect, unsigned int nSides, bool bLeftEdge,
-                                                 bool bTopEdge, std::vector<std::array<int, 4>>& aKeys) const
-{
-    if (HasChildren()) {
-        // The walk of AssembleTerrainMesh, with the edges of CountVertices.
-        const int xMid = Midpoint(rect.xMin, rect.xMax, 0);
-        const int yMid = Midpoint(rect.yMin, rect.yMax, 0);
-        int n = 0;
-        for (int i = 0; i < 4; ++i)
-            if (const CVQTerrainConstructQuadNode* pChild = Child(i))
-                n += pChild->CollectMeshKeys(ChildRect(rect, i, xMid, yMid), nSides & kChildSides[i],
-                                             bLeftEdge && (i & 1) == 0, bTopEdge && (i & 2) != 0, aKeys);
-        return n;
-    }
-    if (m_aDegenerationInfo) {
-        aKeys.push_back(MeshKeyOf(m_sCenterVertex, nSides));
-        for (const _sVQTerrainDegeneratedCellInfo* pInfo : *m_aDegenerationInfo)
-            aKeys.push_back(MeshKeyOf(*pInfo, nSides));
-    } else {
-        for (int k = 0; k < 4; ++k)
-            aKeys.push_back(MeshKeyOf(GetCornerRecord(k, &rect), nSides));
-    }
-    return GetLeafVertexCount(bLeftEdge, bTopEdge);
-}
-
 // ---------------------------------------------------------------------------
 // Points on the surface of a leaf
 //

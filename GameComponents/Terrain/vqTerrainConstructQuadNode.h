@@ -285,14 +285,6 @@ public:
     virtual bool AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh& mesh, _svqCellRect& rect,
                                      _svqTexRect& tex, unsigned int nSides, unsigned int nColor, bool bUpdateOnly,
                                      int nId);
-    // True when the subtree's triangles, keyed as AssembleTerrainMesh keys
-    // them for rect (all four sides on the patch's border), make no more
-    // distinct mesh vertices than CountVertices(true, true) reserves. A fan
-    // keys its vertices by the grid positions and border flags its records
-    // hold; the vertex passes always make them fit, a fan read from a file
-    // may not, and would overrun the patch's part of the mesh. No side
-    // effects.
-    bool MeshKeysFitCount(const _svqCellRect& rect) const;
     // Append every leaf's triangles in the mesh's order: positions with
     // converted heights, and in the first form the vertex normal and colour
     // (channel byte k / 255 in fColor[k]; the user colour is not applied).
@@ -440,10 +432,6 @@ private:
     bool GetLeafTriangle(int i, const _svqCellRect* pRect, _sVQTerrainDegeneratedCellInfo* pOut) const;
     // CountVertices of a leaf, without caching.
     int GetLeafVertexCount(bool bLeftEdge, bool bTopEdge) const;
-    // Appends the mesh keys of the subtree's triangle vertices (see
-    // MeshKeysFitCount) and returns the vertices CountVertices reserves.
-    int CollectMeshKeys(const _svqCellRect& rect, unsigned int nSides, bool bLeftEdge, bool bTopEdge,
-                        std::vector<std::array<int, 4>>& aKeys) const;
     // visit(const _sVQTerrainDegeneratedCellInfo tri[3]) for every triangle
     // of every leaf below, in drawing order; nothing but a report without a
     // context (the caller converts heights with it).

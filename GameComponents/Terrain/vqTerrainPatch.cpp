@@ -3,6 +3,7 @@
 #include "Common/VQAssert.h"
 #include "Common/VQDataStream.h"
 #include "Common/VQFileIO.h"
+#include "Common/VQLoadGuard.h"
 #include "GameComponents/Terrain/VQTerrainMesh.h"
 #include "GameComponents/Terrain/VQTerrainUndoInfo.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
@@ -377,7 +378,9 @@ eVQTerrainError CVQTerrainPatch::Load(CFileIO& file, short nMajor, short nMinor)
     const eVQTerrainError eRoot = m_pRoot->Load(file, nMajor, nMinor);
     if (eRoot != vqTerr_Err_None)
         return eRoot;
-    return CVQTerrainQuadNode::Load(file, nMajor, nMinor);
+    const eVQTerrainError eCommon = CVQTerrainQuadNode::Load(file, nMajor, nMinor);
+    CVQLoadGuard::Instance().AdvanceProgress(1.0 / (double(m_pContext->GetCellsX()) * m_pContext->GetCellsY()), 0);
+    return eCommon;
 }
 
 int CVQTerrainPatch::GetMinRecordBytes(bool bOldVersion)
@@ -884,11 +887,6 @@ _svqCellRect CVQTerrainPatch::GetMeshRect() const
     const int cx = m_pContext->GetCellsPerPatchX();
     const int cy = m_pContext->GetCellsPerPatchY();
     return {2 * cx * m_nPatchX, 2 * cx * (m_nPatchX + 1), 2 * cy * m_nPatchY, 2 * cy * (m_nPatchY + 1)};
-}
-
-bool CVQTerrainPatch::MeshKeysFitCount() const
-{
-    return !m_pRoot || !m_pContext || m_pRoot->MeshKeysFitCount(GetMeshRect());
 }
 
 void CVQTerrainPatch::GetPatchTriangles(std::vector<_sVQTerrainGeomTriangle>& triangles) const

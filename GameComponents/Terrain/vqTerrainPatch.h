@@ -49,7 +49,9 @@ public:
     // colour is not stored. Load reads nothing (and succeeds) unless the
     // context's heights are editable; a patch without construction root
     // gives vqTerr_Err_MissingNode. Other errors as the tree node's and the
-    // construction node's Load.
+    // construction node's Load. A record read whole advances the host's
+    // load guard by one patch's share (1 / patch count of the context) of
+    // the section the visual opens around its tree.
     eVQTerrainError Load(CFileIO& file, short nMajor, short nMinor) override;
     // The least a patch record takes: its 12 bytes, a construction leaf and
     // the common part (240 bytes, 178 in an old file).
@@ -108,11 +110,6 @@ public:
     // the patch and its whole construction tree. bMeshesRebuilt is not used.
     void AssembleTerrainMesh(CVQTerrainContext& ctx, CVQTerrainMesh* pMesh, bool bUpdateOnly,
                              bool bMeshesRebuilt) override;
-    // The construction tree's MeshKeysFitCount for the patch's square: false
-    // when its fans would bring more mesh vertices than its counts reserve
-    // (fans read from a file saved between an edit and the next update, or
-    // damaged). True without a tree.
-    bool MeshKeysFitCount() const;
     // Cached counts of the construction tree, recomputed while bit 3 / bit 2
     // is set. The vertex count always counts both edges; the flags are not read.
     int CountTriangles() override;

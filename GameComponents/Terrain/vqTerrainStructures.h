@@ -92,7 +92,12 @@ enum eForcetype : int {
 // Mesh data and mesh layout: what mesh assembly brings up to date and cleans.
 #define VQ_TERRAIN_DIRTYMASK_MESH 0x60u
 #define VQ_TERRAIN_DIRTYMASK_NODELOADED 0xCDu      // construction node loaded
-#define VQ_TERRAIN_DIRTYMASK_TERRAINLOADED 0x3CCu  // terrain loaded
+// Terrain loaded: everything but the shape (bit 1, which only tells an edit
+// what its neighbours must rebuild). The vertex passes run again (bit 0):
+// a file holds the corner heights, normals and fans of the frame before it
+// was saved, stale when that came before the last edit (or before any
+// frame at all), and from outside the process in any case.
+#define VQ_TERRAIN_DIRTYMASK_TERRAINLOADED 0x3CDu
 #define VQ_TERRAIN_DIRTYMASK_ALL 0x3CFu            // terrain initialised or cells invalidated
 
 // Deepest generation an edit may split a construction tree to. A sane grid

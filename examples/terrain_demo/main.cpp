@@ -225,11 +225,9 @@ int Run(const std::string& sOutput)
                     double(ctx.ConvertHeightRelative(1.0f)));
 
         // 2. Sculpting.
+        // Saved straight after the edits, before any frame: a loaded
+        // terrain computes its vertices from the heights on its first one.
         const CDemoIsland::SSculptStats s = CDemoIsland::Sculpt(original);
-        // A host's frame follows the edits. The file then holds the corner
-        // heights the vertex passes computed, which a loaded terrain starts
-        // from: loading recomputes counts, meshes and bounds, not the passes.
-        original.Update();
         fSculpt = watch.Lap();
         const CDemoTerrainVisual::SCounts counts = original.Count();
         std::printf("sculpt   %d pens in %d stamps, %d point edits (%d outside), %d patches painted\n", s.nPens,

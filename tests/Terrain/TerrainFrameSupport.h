@@ -261,7 +261,7 @@ using Drawing = std::map<int, DrawnPatch>;  // by patch index
 // edge). The records of the patches whose flags share a bit with
 // nTextureFlags (all for 0) name the textures they are drawn with: black on
 // both layers for a black patch, its own two layers otherwise.
-inline Drawing ReadMeshes(RecordingVisual& visual, unsigned int nTextureFlags = 0)
+inline Drawing ReadMeshes(CVQTerrainVisual& visual, unsigned int nTextureFlags = 0)
 {
     CVQTerrainContext& ctx = visual.GetTerrainContext();
     CVQTerrainMesh* pMesh = nullptr;

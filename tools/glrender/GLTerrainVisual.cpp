@@ -248,6 +248,15 @@ bool CGLTerrainVisual::LoadTexture(int, const CVQString& oName)
     return true;
 }
 
+std::vector<std::string> CGLTerrainVisual::GetMissingTextures() const
+{
+    std::vector<std::string> aMissing;
+    for (const auto& entry : m_oTextures)  // ordered by name
+        if (entry.second == m_nCheckerTexture)
+            aMissing.push_back(entry.first.GetString());
+    return aMissing;
+}
+
 GLuint CGLTerrainVisual::GetTextureNamed(const CVQString& oName)
 {
     const auto found = m_oTextures.find(oName);

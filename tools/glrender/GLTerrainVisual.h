@@ -67,6 +67,10 @@ public:
     // the visual is not visible, the picture shows the background alone.
     bool RenderPicture(const STerrainCamera& camera, CPngImage& picture);
     const std::string& GetRenderError() const { return m_sRenderError; }
+    // The texture file names (as GetTexture gives them) that pictures so far
+    // have drawn with the checkerboard because the file was missing or no
+    // readable PNG; sorted, none twice.
+    std::vector<std::string> GetMissingTextures() const;
     // The viewport RenderPicture draws through, registered in the host's
     // object database while the visual lives; it keeps the last camera.
     long GetViewportId() const { return m_lViewportId; }

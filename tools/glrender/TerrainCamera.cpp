@@ -65,13 +65,14 @@ bool BeginFraming(CVQTerrainVisual& visual, int nWidth, int nHeight, STerrainCam
 
 }  // namespace
 
-bool STerrainCamera::FrameLandscape(CVQTerrainVisual& visual, int nWidth, int nHeight, STerrainCamera& camera)
+bool STerrainCamera::FrameLandscape(CVQTerrainVisual& visual, int nWidth, int nHeight, STerrainCamera& camera,
+                                    float fFovY)
 {
     STerrainCamera c;
     CVQVector3 vMin, vMax;
     if (!BeginFraming(visual, nWidth, nHeight, c, vMin, vMax))
         return false;
-    c.fFovY = 0.6f;  // about 34 degrees: a moderate telephoto, little distortion
+    c.fFovY = fFovY;
     c.vTarget = (vMin + vMax) * 0.5f;
     // From the south-south-west (22.5 degrees west of south), 35 degrees up.
     const float fAzimuth = -0.5f * kPi - kPi / 8.0f, fElevation = 35.0f * kPi / 180.0f;
@@ -121,6 +122,34 @@ bool STerrainCamera::FrameTopView(CVQTerrainVisual& visual, int nWidth, int nHei
     c.fNear = 0.5f * fClearance;
     c.fFar = vSize.GetZ() + 2.0f * fClearance;
     camera = c;
+    return true;
+}
+
+bool STerrainCamera::FitDepthRange(CVQTerrainVisual& visual)
+{
+    CVQVector3 vMin, vMax, x, y, z;
+    if (!GetAxes(*this, x, y, z) || !GetLandscapeBox(visual, vMin, vMax))
+        return false;
+    // Depth of a corner: how far in front of the camera it lies (the camera
+    // looks along -z).
+    float fFront = 1e30f, fBack = -1e30f;
+    for (int i = 0; i < 8; ++i) {
+        const CVQVector3 p(i & 1 ? vMax.GetX() : vMin.GetX(), i & 2 ? vMax.GetY() : vMin.GetY(),
+                           i & 4 ? vMax.GetZ() : vMin.GetZ());
+        const float fDepth = -(p - vPosition).Dot(z);
+        fFront = std::min(fFront, fDepth);
+        fBack = std::max(fBack, fDepth);
+    }
+    // A hundredth of the box's depth on either side: no corner is clipped by
+    // rounding.
+    const float fMargin = 0.01f * (fBack - fFront) + 1e-3f;
+    if (bOrthographic) {
+        fNear = fFront - fMargin;
+        fFar = fBack + fMargin;
+    } else {
+        fFar = std::max(fBack + fMargin, 1.0f);
+        fNear = std::max(fFront - fMargin, 1e-4f * fFar);
+    }
     return true;
 }
 

@@ -57,14 +57,26 @@ struct STerrainCamera {
 
     // A perspective view from the south-south-west, 35 degrees above the
     // horizon, that frames the whole landscape of the visual: every corner
-    // of the box of its patches and heights lies inside the picture. The
-    // visual is updated first (its height range must be current). False,
-    // the camera unchanged, for a visual without a terrain.
-    static bool FrameLandscape(CVQTerrainVisual& visual, int nWidth, int nHeight, STerrainCamera& camera);
+    // of the box of its patches and heights lies inside the picture, seen
+    // with the vertical field of view fFovY (radians, (0, pi); the default
+    // is a moderate telephoto, little distortion). The visual is updated
+    // first (its height range must be current). False, the camera
+    // unchanged, for a visual without a terrain.
+    static constexpr float kLandscapeFovY = 0.6f;  // about 34 degrees
+    static bool FrameLandscape(CVQTerrainVisual& visual, int nWidth, int nHeight, STerrainCamera& camera,
+                               float fFovY = kLandscapeFovY);
     // The same landscape seen from straight above, orthographic, north (+Y)
     // up: the patches fill the picture along one side and are centred along
     // the other; with the landscape's aspect they fill it exactly.
     static bool FrameTopView(CVQTerrainVisual& visual, int nWidth, int nHeight, STerrainCamera& camera);
+
+    // Sets fNear and fFar around the part of the visual's landscape box
+    // that lies in front of the camera, for a camera placed by hand (the
+    // framings above set them themselves): perspective cameras keep at most
+    // 1 : 10000 between them, so that depth stays precise. Updates the
+    // visual; false, the camera unchanged, without a terrain or with a
+    // camera whose axes IsValid refuses.
+    bool FitDepthRange(CVQTerrainVisual& visual);
 
     // Checks every field; false with a one-line reason for a camera that
     // cannot make a picture (sizes out of range, non-finite numbers, an

@@ -32,12 +32,11 @@ TEST_F(GLTest, IslandFromAboveIsBrighterWhereTheSculptingMadeItHigher)
     CDemoResources resources;
     ASSERT_TRUE(resources.IsRegistered());
     {
-        // Sculpted, updated as a frame would, saved where the resource's
+        // Sculpted and saved, before any frame, where the resource's
         // terrain file is looked for.
         CDemoTerrainVisual island;
         island.InitData(CDemoResources::kTerrainId);  // no file yet: a new flat terrain
         CDemoIsland::Sculpt(island);
-        island.Update();
         CFileIO file;
         ASSERT_TRUE(file.Open(folder.File(std::string(CDemoResources::kTerrainFileName) + ".terrain").c_str(),
                               CFileIO::modeWrite));

@@ -1,6 +1,7 @@
 #include "TerrainHost.h"
 
 #include "Common/VQFileIO.h"
+#include "Common/VQLoadGuard.h"
 #include "GameComponents/Terrain/VQTerrainRes.h"
 #include "GameComponents/Terrain/VQTerrainTextureRes.h"
 #include "GameComponents/Terrain/VQTerrainVisual.h"
@@ -126,7 +127,12 @@ bool CTerrainHost::Create(CVQTerrainVisual& visual, const STerrainLayout& l, std
     for (const auto& attribute : aLayout)
         pTerrain->SetAttribute(attribute.first, attribute.second);
     visual.SetDefaultDataType(kBuildWithoutFile);
+    // A flat terrain is built in a moment; the caller's progress is left
+    // whole for what fills it (the file's patches, the heightmap's cells).
+    CVQLoadGuard& guard = CVQLoadGuard::Instance();
+    guard.BeginProgressSection(0.0, 0);
     visual.InitData(kTerrainId);
+    guard.EndProgressSection();
     if (!visual.HasTerrain()) {
         sError = "the terrain visual built no terrain (out of memory?)";
         return false;
@@ -165,9 +171,6 @@ bool CTerrainHost::Save(CVQTerrainVisual& visual, const std::string& sPath, std:
         sError = "no terrain to write to " + sPath;
         return false;
     }
-    // Update runs only for a visible visual.
-    visual.SetVisible(true);
-    visual.Update();
     CFileIO file;
     if (!file.Open(sPath.c_str(), CFileIO::modeWrite) || !visual.Save(file) || !file.Close()) {
         sError = "cannot write " + sPath;

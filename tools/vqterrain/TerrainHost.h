@@ -59,18 +59,18 @@ public:
     static std::string CheckLayout(const STerrainLayout& layout);
 
     // Replaces the visual's terrain with a new flat one (raw height 0
-    // everywhere) of the layout. False, with the reason, for a layout that
-    // CheckLayout refuses or when the resources are not registered.
+    // everywhere) of the layout, taking none of the load guard's progress.
+    // False, with the reason, for a layout that CheckLayout refuses or when
+    // the resources are not registered.
     bool Create(CVQTerrainVisual& visual, const STerrainLayout& layout, std::string& sError);
     // Replaces the visual's terrain with the terrain file at sPath (any
     // name, any folder). False, with a one-line reason naming the file, when
     // it cannot be read or is not a whole terrain file (a file whose end
     // marker alone is missing is refused too); the visual is then empty.
     bool Open(CVQTerrainVisual& visual, const std::string& sPath, std::string& sError);
-    // Makes the visual visible and brings the terrain up to date (Update:
-    // the file carries the vertex data a loader does not compute again),
-    // then writes it to sPath. The file
-    // is replaced whole or not at all. False, with the reason, otherwise.
+    // Writes the visual's terrain to sPath, edits not yet drawn in a frame
+    // included. The file is replaced whole or not at all. False, with the
+    // reason, otherwise.
     bool Save(CVQTerrainVisual& visual, const std::string& sPath, std::string& sError);
 
 private:

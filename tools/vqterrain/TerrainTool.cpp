@@ -73,7 +73,7 @@ bool CTerrainTool::RunStep(const char* szLabel, Step step)
     return bOk;
 }
 
-bool CTerrainTool::Open(CToolTerrainVisual& visual, const std::string& sPath)
+bool CTerrainTool::Open(CVQTerrainVisual& visual, const std::string& sPath)
 {
     return RunStep("loading", [&](std::string& sError) { return m_oHost.Open(visual, sPath, sError); });
 }

@@ -10,10 +10,10 @@
 
 class CToolTerrainVisual;
 
-// The commands of vqterrain (all but render), each returning the process's
-// exit status and writing its results to `out` and its failures, one line
-// each starting with "vqterrain: ", to `err`. Progress bars go to standard
-// error when it is a terminal.
+// The commands of vqterrain (all but render, which CRenderTool adds), each
+// returning the process's exit status and writing its results to `out` and
+// its failures, one line each starting with "vqterrain: ", to `err`.
+// Progress bars go to standard error when it is a terminal.
 //
 // Heightmaps and terrains. A heightmap of W x H samples becomes a terrain of
 // W x H CELLS, sample (column, row) the raw height of one cell, so that
@@ -77,20 +77,26 @@ public:
     // Terrain cell row <-> picture row: north up in both. Its own inverse.
     static int FlipRow(int nRow, int nRows) { return nRows - 1 - nRow; }
 
-private:
+protected:
+    // Reports sError as a failure; Exit_Failure.
     int Fail(const std::string& sError);
+    // Replaces the visual's terrain with the file at sPath under a progress
+    // bar; false, the failure reported, when it cannot be read.
+    bool Open(CVQTerrainVisual& visual, const std::string& sPath);
+
+    std::ostream& m_out;
+    std::ostream& m_err;
+
+private:
     // Runs step(sError) under a progress bar labelled szLabel; its failure
     // is reported once the bar is gone. The step's result.
     template <class Step>
     bool RunStep(const char* szLabel, Step step);
-    bool Open(CToolTerrainVisual& visual, const std::string& sPath);
     bool Save(CToolTerrainVisual& visual, const std::string& sPath);
     // Update, with a progress bar: the first one of a large terrain takes a
     // while.
     void Update(CToolTerrainVisual& visual);
 
-    std::ostream& m_out;
-    std::ostream& m_err;
     CTerrainHost m_oHost;
 };
 

@@ -1,5 +1,5 @@
 // vqterrain: terrain files from heightmaps and back, what they hold, their
-// queries and sculpting. `vqterrain --help` and `vqterrain COMMAND --help`
+// queries, sculpting, and pictures of them. `vqterrain --help` and `vqterrain COMMAND --help`
 // list the commands and their options; the README describes them.
 //
 // Exit status: 0 done; 1 a failure (unreadable input, a file that cannot be
@@ -7,12 +7,13 @@
 // command line that does not parse; 3 no answer (a height outside the
 // terrain, a ray that hits nothing).
 
-#include "TerrainTool.h"
+#include "RenderTool.h"
 
 #include "Common/VQAssert.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <functional>
 #include <iostream>
 
@@ -33,10 +34,10 @@ bool CountingAssertHandler(const char* szText, const char* szFile, int nLine)
 int main(int argc, char** argv)
 {
     g_pPreviousHandler = VQSetAssertHandler(&CountingAssertHandler);
-    CTerrainTool tool(std::cout, std::cerr);
+    CRenderTool tool(std::cout, std::cerr);
     std::function<int()> run;
 
-    CLI::App app("vqterrain: terrain files from heightmaps and back, their contents, queries and sculpting");
+    CLI::App app("vqterrain: terrain files from heightmaps and back, their contents, queries, sculpting and pictures");
     app.require_subcommand(1);
 
     CTerrainTool::SImportOptions import;
@@ -111,6 +112,49 @@ int main(int argc, char** argv)
     pSculpt->add_option("script", sScript, "the sculpt script (see the README)")->required();
     pSculpt->add_option("-o,--output", sOutput, "where to save (default: over the terrain file)");
     pSculpt->callback([&] { run = [&] { return tool.Sculpt(sTerrain, sScript, sOutput); }; });
+
+    CRenderTool::SRenderOptions render;
+    std::vector<int> aPictureSize;
+    std::vector<double> aPosition, aTarget;
+    double fFov = 0.0;
+    std::string sShading = "textured";
+    CLI::App* pRender = app.add_subcommand("render", "a picture of a terrain file, drawn through OpenGL (headless)");
+    pRender->add_option("terrain", render.sTerrain, "the terrain file")->required();
+    pRender->add_option("-o,--output", render.sOutput, "the PNG to write")->required();
+    pRender->add_option("--size", aPictureSize, "WIDTH HEIGHT of the picture in pixels (default 1280 800)")
+        ->expected(2);
+    CLI::Option* pTop = pRender->add_flag("--top", render.bTop, "the view from straight above, north up");
+    CLI::Option* pPosition =
+        pRender->add_option("--position", aPosition,
+                            "X Y Z: where the camera stands (default: framing the whole landscape from the "
+                            "south-south-west, 35 degrees above the horizon)")
+            ->expected(3);
+    CLI::Option* pTarget =
+        pRender->add_option("--target", aTarget, "X Y Z: the point the camera looks at (default: the middle)")
+            ->expected(3);
+    char szFovHelp[80];
+    std::snprintf(szFovHelp, sizeof szFovHelp, "vertical field of view in degrees (default %.1f)",
+                  CRenderTool::GetDefaultFovDegrees());
+    CLI::Option* pFov = pRender->add_option("--fov", fFov, szFovHelp);
+    pTop->excludes(pPosition)->excludes(pTarget)->excludes(pFov);
+    pRender->add_flag("--wireframe", render.bWireframe, "draw the triangles' edges only");
+    pRender->add_option("--shading", sShading, "textured (the patches' textures) or height (colours by height)")
+        ->check(CLI::IsMember({"textured", "height"}))
+        ->capture_default_str();
+    pRender->add_option("--textures", render.sTextures,
+                        "folder of the texture PNGs (default: tex beside the terrain file)");
+    pRender->callback([&] {
+        if (aPictureSize.size() == 2)
+            render.nWidth = aPictureSize[0], render.nHeight = aPictureSize[1];
+        if (aPosition.size() == 3)
+            render.vPosition = std::array<double, 3>{aPosition[0], aPosition[1], aPosition[2]};
+        if (aTarget.size() == 3)
+            render.vTarget = std::array<double, 3>{aTarget[0], aTarget[1], aTarget[2]};
+        if (pFov->count())
+            render.fFovDegrees = fFov;
+        render.eShading = sShading == "height" ? STerrainCamera::Shading_Height : STerrainCamera::Shading_Textured;
+        run = [&] { return tool.Render(render); };
+    });
 
     try {
         app.parse(argc, argv);

@@ -12,6 +12,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <sstream>
 
@@ -176,6 +178,48 @@ TEST(VqterrainImport, GreySamplesComeBackExactlyAndTheExecutableAnswersAsTheVisu
         EXPECT_NEAR(hx, x, 1e-3f);
         EXPECT_NEAR(hy, y, 1e-3f);
         EXPECT_NEAR(hz, fHeight, 0.01f);  // heights up to 16284: a few float steps
+    }
+
+    // Pictures: of the size asked, showing terrain and not only the
+    // background of the corner pixel (the default framing shows the heights'
+    // 16 km as a sliver; from above and close up the terrain fills more).
+    // There are no texture files: the textured pictures draw the
+    // checkerboard and say so. Where no OpenGL 3.3 context can be made (Mesa
+    // told to offer 3.0 at most, or no driver at all), a clear message and
+    // no picture.
+    const struct {
+        bool bOldGL;
+        const char* szOptions;
+        int w, h, nMinTerrain;
+        const char* szSays;
+    } aRenders[] = {
+        {false, "--size 96 64", 96, 64, 1, "missing grass.png"},
+        {false, "--size 64 80 --top --wireframe --shading height", 64, 80, 1280, "from above, height-coloured"},
+        {false, "--size 96 64 --position 100 60 30000 --target 100 60 0 --fov 0.5", 96, 64, 1536, "0.5 degrees"},
+        {true, "", 1280, 800, 1, ""}};
+    for (const auto& c : aRenders) {
+        std::filesystem::remove(dir.File("p.png"));
+        if (c.bOldGL)
+            setenv("MESA_GL_VERSION_OVERRIDE", "3.0", 1);
+        const SRun r =
+            RunTool(dir, "render '" + dir.File("t.terrain") + "' -o '" + dir.File("p.png") + "' " + c.szOptions);
+        unsetenv("MESA_GL_VERSION_OVERRIDE");
+        CPngImage picture;
+        if (r.nExit != CTerrainTool::Exit_Ok) {
+            EXPECT_EQ(r.nExit, CTerrainTool::Exit_Failure);
+            EXPECT_NE(r.sErr.find("vqterrain: cannot draw: no OpenGL 3.3 context ("), std::string::npos) << r.sErr;
+            EXPECT_FALSE(std::filesystem::exists(dir.File("p.png")));
+            continue;
+        }
+        EXPECT_NE(r.sOut.find(c.szSays), std::string::npos) << r.sOut;
+        ASSERT_TRUE(picture.Read(dir.File("p.png"), CPngImage::Format_Rgba8)) << picture.GetError();
+        ASSERT_EQ(picture.GetWidth(), c.w);
+        ASSERT_EQ(picture.GetHeight(), c.h);
+        int nTerrain = 0;
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x)
+                nTerrain += picture.GetRgba(x, y) != picture.GetRgba(0, 0);
+        EXPECT_GE(nTerrain, c.nMinTerrain) << c.szOptions;
     }
 }
 
