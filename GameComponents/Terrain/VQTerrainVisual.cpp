@@ -1177,7 +1177,7 @@ CVQTerrainPatch* CVQTerrainVisual::GetPatchAt(float fX, float fY) const
 CVQTerrainPatch* CVQTerrainVisual::GetUpdatedPatchAt(float fX, float fY)
 {
     CVQTerrainPatch* pPatch = GetPatchAt(fX, fY);
-    if (!pPatch || !pPatch->GetDirty(VQ_TERRAIN_DIRTY_VERTICES))
+    if (!pPatch || !(pPatch->GetDirtyFlags() & VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES)))
         return pPatch;
     // A patch's passes read its neighbours' construction trees, not their
     // vertices: its own passes are all the point needs. They clean bit 0 up
