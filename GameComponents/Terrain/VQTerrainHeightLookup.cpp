@@ -9,12 +9,12 @@
 
 void CVQTerrainHeightLookup::Clear() { m_nCells = 0; }
 
-void CVQTerrainHeightLookup::Build(CVQTerrainConstructQuadNode& root, int nCells)
+void CVQTerrainHeightLookup::Build(const CVQTerrainConstructQuadNode& root, int nCells)
 {
     Clear();
     // A patch of 2^15 cells a side would ask for 4 GB here (and far more
     // for its vertex passes): no terrain has one.
-    if (nCells < 2 || nCells > (1 << 14) || (nCells & (nCells - 1)) != 0 || root.IsLeaf())
+    if (nCells < 2 || nCells > (1 << 14) || (nCells & (nCells - 1)) != 0 || !root.HasChildren())
         return;
     m_nCells = nCells;
     const size_t nRow = size_t(nCells) + 1, nSideFloats = (size_t(nCells) * size_t(nCells) + 3) / 4;
@@ -29,46 +29,43 @@ void CVQTerrainHeightLookup::Build(CVQTerrainConstructQuadNode& root, int nCells
     }
 }
 
-bool CVQTerrainHeightLookup::FillRecourse(CVQTerrainConstructQuadNode& node, int x0, int y0, int nSide)
+bool CVQTerrainHeightLookup::FillRecourse(const CVQTerrainConstructQuadNode& node, int x0, int y0, int nSide)
 {
-    if (node.IsInner()) {
+    if (node.HasChildren()) {
         // The midlines the tree's descent compares with (LeafAt).
         const int nHalf = nSide / 2;
         float fMinX, fMinY, fMidX, fMidY;
         node.GetQuadrantRect(0, fMinX, fMinY, fMidX, fMidY);
-        if (nHalf == 0 || !SetOnce(Borders(0)[x0 + nHalf], fMidX) || !SetOnce(Borders(1)[y0 + nHalf], fMidY))
-            return false;
-        for (int i = 0; i < 4; ++i) {
-            CVQTerrainConstructQuadNode* pChild = static_cast<CVQTerrainConstructQuadNode*>(node.GetChild(i));
-            if (!pChild || !FillRecourse(*pChild, x0 + (i & 1) * nHalf, y0 + (i >> 1) * nHalf, nHalf))
-                return false;
+        bool bSame = nHalf > 0 && (SetOnce(Borders(0)[x0 + nHalf], fMidX) & SetOnce(Borders(1)[y0 + nHalf], fMidY));
+        for (int i = 0; i < 4 && bSame; ++i) {
+            const CVQTerrainConstructQuadNode* pChild = node.Child(i);
+            bSame = pChild && FillRecourse(*pChild, x0 + (i & 1) * nHalf, y0 + (i >> 1) * nHalf, nHalf);
         }
-        return true;
+        return bSame;
     }
     // The square and the corners the leaf interpolates over.
-    if (!SetOnce(Borders(0)[x0], node.GetMinX()) || !SetOnce(Borders(0)[x0 + nSide], node.GetMaxX()) ||
-        !SetOnce(Borders(1)[y0], node.GetMinY()) || !SetOnce(Borders(1)[y0 + nSide], node.GetMaxY()))
-        return false;
+    bool bSame = SetOnce(Borders(0)[x0], node.GetMinX()) & SetOnce(Borders(0)[x0 + nSide], node.GetMaxX()) &
+                 SetOnce(Borders(1)[y0], node.GetMinY()) & SetOnce(Borders(1)[y0 + nSide], node.GetMaxY());
     for (int k = 0; k < 4; ++k)
-        if (!SetOnce(Height(x0 + (k & 1) * nSide, y0 + (k >> 1) * nSide), node.GetCornerHeight(k)))
-            return false;
+        bSame &= SetOnce(Height(x0 + (k & 1) * nSide, y0 + (k >> 1) * nSide), node.m_fCornerHeight[k]);
     int nExponent = 0;
     while ((1 << nExponent) < nSide)
         ++nExponent;
-    const uint8_t nShape = node.GetDegenerationInfo() ? kFan : uint8_t(nExponent);
+    const uint8_t nShape = node.m_aDegenerationInfo ? kFan : uint8_t(nExponent);
     for (int y = y0; y < y0 + nSide; ++y)
         std::fill_n(LeafSides() + (size_t(y) * size_t(m_nCells) + size_t(x0)), nSide, nShape);
-    return true;
+    return bSame;
 }
 
 bool CVQTerrainHeightLookup::SetOnce(float& slot, float f)
 {
-    if (std::isnan(f))
-        return false;
-    if (std::isnan(slot))
-        slot = f;
+    // Without branches: whether a vertex was named before is anyone's guess.
     // Bits, not values: 0.0 and -0.0 would round some answers apart.
-    return std::memcmp(&slot, &f, sizeof f) == 0;
+    slot = std::isnan(slot) ? f : slot;
+    uint32_t nSlot, nF;
+    std::memcpy(&nSlot, &slot, sizeof slot);
+    std::memcpy(&nF, &f, sizeof f);
+    return (nSlot == nF) & !std::isnan(f);
 }
 
 bool CVQTerrainHeightLookup::FinishBorders(float* b)

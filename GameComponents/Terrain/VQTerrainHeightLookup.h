@@ -44,7 +44,7 @@ public:
     // such a patch: an inner node without all four children, a leaf finer
     // than a cell, leaves meeting at a border or vertex with different
     // values, borders that do not rise, values that are not numbers.
-    void Build(CVQTerrainConstructQuadNode& root, int nCells);
+    void Build(const CVQTerrainConstructQuadNode& root, int nCells);
     bool IsBuilt() const { return m_nCells > 0; }
 
     // Height in raw units of the surface at a point of the patch's square
@@ -61,7 +61,9 @@ private:
     // borders of that axis: cell i holds b[i] < f <= b[i + 1], the first and the
     // last cell also what lies beyond them.
     int CellAt(int nAxis, float f) const;
-    bool FillRecourse(CVQTerrainConstructQuadNode& node, int x0, int y0, int nSide);
+    // Copies the leaves of a node covering cells x0 .. x0 + nSide - 1 and
+    // y0 .. y0 + nSide - 1; false when the tree breaks a rule of Build.
+    bool FillRecourse(const CVQTerrainConstructQuadNode& node, int x0, int y0, int nSide);
     // Writes a border or vertex height; false when the slot holds another
     // value already or f is not a number.
     static bool SetOnce(float& slot, float f);
