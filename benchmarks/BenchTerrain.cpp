@@ -123,6 +123,15 @@ double SBenchFixture::MeshBytes() const
     return fBytes;
 }
 
+double SBenchFixture::HeightTableBytes() const
+{
+    double fBytes = 0.0;
+    for (int y = 0; y < kCells / nCellsPerPatch; ++y)
+        for (int x = 0; x < kCells / nCellsPerPatch; ++x)
+            fBytes += double(pTerrain->GetPatch(x, y)->GetHeightLookup().CountBytes());
+    return fBytes;
+}
+
 SBenchFixture& BenchFixture(int nCellsPerPatch)
 {
     static const SBenchHeights heights = LoadHeights();

@@ -56,6 +56,8 @@ struct SBenchFixture {
 
     // Bytes the meshes hold for the terrain: vertices and indices in use.
     double MeshBytes() const;
+    // Bytes the patches' height tables hold.
+    double HeightTableBytes() const;
 
     // Calls f(CVQTerrainMesh&) for every mesh in use, in slot order.
     template <class F>

@@ -1,7 +1,7 @@
 // The per-frame update of a whole terrain: a full rebuild (vertex passes,
-// mesh distribution and assembly, bounds) and the update after a one-cell
-// edit, on 512 x 512 cells of the Mt Fuji data when it is there and of a
-// generated landscape otherwise.
+// mesh distribution and assembly, bounds with the height tables) and the
+// update after a one-cell edit, on 512 x 512 cells of the Mt Fuji data when
+// it is there and of a generated landscape otherwise.
 #include "BenchTerrain.h"
 
 #include "GameComponents/Terrain/VQTerrain.h"
@@ -20,6 +20,7 @@ void BM_Update_FullRebuild(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * kCells * kCells);
     state.counters["mesh_bytes_per_cell"] = f.MeshBytes() / (double(kCells) * kCells);
+    state.counters["height_table_bytes_per_cell"] = f.HeightTableBytes() / (double(kCells) * kCells);
     state.counters["triangles"] = f.pTerrain->CountTriangles();
     state.SetLabel(f.heights.sSource);
 }

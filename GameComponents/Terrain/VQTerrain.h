@@ -6,6 +6,7 @@
 #include "GameComponents/Terrain/vqTerrainStructures.h"
 #include "GameComponents/Terrain/vqTerrainContext.h"
 #include "GameComponents/Terrain/vqTerrainQuadnode.h"
+#include "GameComponents/Terrain/VQTerrainHeightLookup.h"
 #include "GameComponents/Terrain/vqTerrainPatch.h"
 #include "GameComponents/Terrain/vqTerrainConstructQuadNode.h"
 #include "GameComponents/Terrain/vqTerrainPen.h"

@@ -1389,7 +1389,7 @@ CVQTerrainPatch* CVQTerrainVisual::GetUpdatedPatchAt(float fX, float fY)
     // their shared corners, so one patch run ahead of the others can come
     // out otherwise than the Update would make it (a fan whose counts the
     // mesh then does not expect). All pending patches run, in Update's order.
-    if (pPatch && pPatch->GetDirty(VQ_TERRAIN_DIRTY_VERTICES))
+    if (pPatch && (pPatch->GetDirtyFlags() & VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES)))
         UpdateVertices();
     return pPatch;
 }

@@ -1802,20 +1802,14 @@ int CVQTerrainConstructQuadNode::GetLeafVertexCount(bool bLeftEdge, bool bTopEdg
 // Points on the surface of a leaf
 //
 // Inside the triangle (a, b, c) that holds a point, every value follows the
-// triangle's plane: f = f(a) + s (f(b) - f(a)) + t (f(c) - f(a)). For the
-// halves of an ordinary leaf, with u and v the point's fractions of the
-// leaf's width and depth, (s, t) is (u - v, v) in the lower triangle
-// (0, 1, 3) and (u, v - u) in the upper one (0, 3, 2); in a fan it is solved
-// from the positions. Outside the leaf the same plane is extrapolated.
+// triangle's plane (VQTerrainPlaneAt). For the halves of an ordinary leaf the
+// point's place (s, t) follows from its square (VQTerrainCellPlaceAt); in a
+// fan it is solved from the positions. Outside the leaf the same plane is
+// extrapolated.
 
 int CVQTerrainConstructQuadNode::GetHalfAt(float fX, float fY, float& s, float& t) const
 {
-    const float u = (fX - GetMinX()) / (GetMaxX() - GetMinX());
-    const float v = (fY - GetMinY()) / (GetMaxY() - GetMinY());
-    const int nTriangle = VQTerrainCellTriangleAt(u, v);
-    s = nTriangle == 0 ? u - v : u;
-    t = nTriangle == 0 ? v : v - u;
-    return nTriangle;
+    return VQTerrainCellPlaceAt(fX, fY, GetMinX(), GetMaxX(), GetMinY(), GetMaxY(), s, t);
 }
 
 bool CVQTerrainConstructQuadNode::GetLeafTriangleAt(float fX, float fY, _sVQTerrainDegeneratedCellInfo* pOut,
@@ -1840,23 +1834,16 @@ bool CVQTerrainConstructQuadNode::GetLeafTriangleAt(float fX, float fY, _sVQTerr
     return bDontDie;
 }
 
-namespace {
-
-// One value of the triangle's plane at (s, t).
-inline float AtPoint(float a, float b, float c, float s, float t) { return a + s * (b - a) + t * (c - a); }
-
-} // namespace
-
 CVQTerrainConstructQuadNode* CVQTerrainConstructQuadNode::LeafAt(float fX, float fY)
 {
-    if (IsInner() && !IsIn(fX, fY))
+    if (HasChildren() && !IsIn(fX, fY))
         return nullptr;
     // Children are their parent's quadrants (GetQuadrantRect) and share its
     // midlines, so the first child 0..3 holding a point of the parent follows
     // from the midlines alone: a point on a midline goes to the lower side.
     // One node fetched per level instead of up to four.
     CVQTerrainConstructQuadNode* pNode = this;
-    while (pNode && pNode->IsInner()) {
+    while (pNode && pNode->HasChildren()) {
         float x0, y0, fMidX, fMidY;
         pNode->GetQuadrantRect(0, x0, y0, fMidX, fMidY);
         pNode = pNode->Child((fX <= fMidX ? 0 : 1) + (fY <= fMidY ? 0 : 2));
@@ -1869,16 +1856,16 @@ float CVQTerrainConstructQuadNode::GetRealHeight(float fX, float fY)
     const CVQTerrainConstructQuadNode* pLeaf = LeafAt(fX, fY);
     if (!pLeaf)
         return 0.0f;
-    float s = 0.0f, t = 0.0f;
     if (!pLeaf->m_aDegenerationInfo) {
         // The most asked query: straight from the corners of the half.
-        const int* c = VQ_TERRAIN_CELL_TRIANGLE_CORNERS[pLeaf->GetHalfAt(fX, fY, s, t)];
-        return AtPoint(pLeaf->m_fCornerHeight[c[0]], pLeaf->m_fCornerHeight[c[1]], pLeaf->m_fCornerHeight[c[2]], s, t);
+        return VQTerrainCellValueAt(pLeaf->m_fCornerHeight, fX, fY, pLeaf->GetMinX(), pLeaf->GetMaxX(),
+                                    pLeaf->GetMinY(), pLeaf->GetMaxY());
     }
+    float s = 0.0f, t = 0.0f;
     _sVQTerrainDegeneratedCellInfo tri[3];
     if (!pLeaf->GetLeafTriangleAt(fX, fY, tri, s, t))
         return 0.0f;
-    return AtPoint(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t);
+    return VQTerrainPlaneAt(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t);
 }
 
 bool CVQTerrainConstructQuadNode::GetTriangleBaseAt(float fX, float fY, CVQVector3& e1, CVQVector3& e2)
@@ -1921,9 +1908,9 @@ bool CVQTerrainConstructQuadNode::GetNormalAt(float fX, float fY, CVQVector3& n)
     float s = 0.0f, t = 0.0f;
     if (!GetLeafTriangleAt(fX, fY, tri, s, t))
         return false;
-    n.Set(AtPoint(tri[0].fNormalX, tri[1].fNormalX, tri[2].fNormalX, s, t),
-          AtPoint(tri[0].fNormalY, tri[1].fNormalY, tri[2].fNormalY, s, t),
-          AtPoint(tri[0].fNormalZ, tri[1].fNormalZ, tri[2].fNormalZ, s, t));
+    n.Set(VQTerrainPlaneAt(tri[0].fNormalX, tri[1].fNormalX, tri[2].fNormalX, s, t),
+          VQTerrainPlaneAt(tri[0].fNormalY, tri[1].fNormalY, tri[2].fNormalY, s, t),
+          VQTerrainPlaneAt(tri[0].fNormalZ, tri[1].fNormalZ, tri[2].fNormalZ, s, t));
     return true;
 }
 
@@ -1997,7 +1984,7 @@ void CVQTerrainConstructQuadNode::GetExtremeHeightOnLine(const CVQVector2& a, co
             float s = 0.0f, t = 0.0f;
             CVQMathLinearEquations::Solve22EquationSys(tri[1].fX - o.fX, tri[2].fX - o.fX, p.GetX() - o.fX,
                                                        tri[1].fY - o.fY, tri[2].fY - o.fY, p.GetY() - o.fY, s, t);
-            const float z = ctx.ConvertHeight(AtPoint(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t));
+            const float z = ctx.ConvertHeight(VQTerrainPlaneAt(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t));
             if (!found || (bHighest ? z > h : z < h)) {
                 found = true;
                 h = z;
@@ -2020,11 +2007,11 @@ void CVQTerrainConstructQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex* pVe
             if (!IsIn(out.fX, out.fY) || !GetLeafTriangleAt(out.fX, out.fY, tri, s, t))
                 continue;
             if (bHeight)
-                out.fZ = ctx.ConvertHeight(AtPoint(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t));
+                out.fZ = ctx.ConvertHeight(VQTerrainPlaneAt(tri[0].fHeight, tri[1].fHeight, tri[2].fHeight, s, t));
             if (bNormal) {
-                out.fNormalX = AtPoint(tri[0].fNormalX, tri[1].fNormalX, tri[2].fNormalX, s, t);
-                out.fNormalY = AtPoint(tri[0].fNormalY, tri[1].fNormalY, tri[2].fNormalY, s, t);
-                out.fNormalZ = AtPoint(tri[0].fNormalZ, tri[1].fNormalZ, tri[2].fNormalZ, s, t);
+                out.fNormalX = VQTerrainPlaneAt(tri[0].fNormalX, tri[1].fNormalX, tri[2].fNormalX, s, t);
+                out.fNormalY = VQTerrainPlaneAt(tri[0].fNormalY, tri[1].fNormalY, tri[2].fNormalY, s, t);
+                out.fNormalZ = VQTerrainPlaneAt(tri[0].fNormalZ, tri[1].fNormalZ, tri[2].fNormalZ, s, t);
             }
             if (bColor) {
                 CVQColor c[3];
@@ -2033,8 +2020,8 @@ void CVQTerrainConstructQuadNode::GetTerrainVertexData(_sVQTerrainRawVertex* pVe
                 out.nColor = (c[0] + (c[1] - c[0]) * s + (c[2] - c[0]) * t).AsFormat(vqColor_Fmt_RGBA);
             }
             if (bTex) {
-                out.fU = AtPoint(tri[0].fTexU, tri[1].fTexU, tri[2].fTexU, s, t);
-                out.fV = AtPoint(tri[0].fTexV, tri[1].fTexV, tri[2].fTexV, s, t);
+                out.fU = VQTerrainPlaneAt(tri[0].fTexU, tri[1].fTexU, tri[2].fTexU, s, t);
+                out.fV = VQTerrainPlaneAt(tri[0].fTexV, tri[1].fTexV, tri[2].fTexV, s, t);
             }
         }
     }

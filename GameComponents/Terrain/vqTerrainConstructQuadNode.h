@@ -386,6 +386,9 @@ private:
     friend class CVQTerrainConstructQuadNodeFactory;
     // Tests reach the fan queries through it.
     friend class CVQTerrainDegeneratedCellProbe;
+    // Copies the tree in every bounds pass: through the fields, not one
+    // virtual call after another.
+    friend class CVQTerrainHeightLookup;
 
     // The fan triangle whose wedge around the centre holds the point (world
     // units); on a spoke the earlier wedge wins. pOut receives copies of

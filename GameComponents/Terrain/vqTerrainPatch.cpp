@@ -18,6 +18,18 @@
 
 #define VQ_ASSERT_FILE "GameComponents/Terrain/vqTerrainPatch"
 
+namespace {
+
+// Every change to the construction tree's corner heights or shape marks
+// bit 7 (bounds) or bit 0 (vertices; their passes then mark bit 7), and
+// only the bounds pass cleans bit 7 and keeps the height table, which it
+// has just rebuilt (BroadcastMultipleClean drops it): while neither bit is
+// set, the table is the tree's surface.
+constexpr unsigned int kHeightLookupStale =
+    VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_VERTICES) | VQ_TERRAIN_DIRTY_BIT(VQ_TERRAIN_DIRTY_BOUNDS);
+
+} // namespace
+
 CVQTerrainPatch::CVQTerrainPatch()
     : m_pContext(nullptr), m_pRoot(nullptr), m_nTiles(1), m_unPatchColor(0xFFFFFFFFu), m_unPatchFlags(0),
       m_nPatchIndex(-1), m_nPatchX(-1), m_nPatchY(-1)
@@ -49,6 +61,7 @@ void CVQTerrainPatch::Init(CVQTerrainContext* ctx)
 
 void CVQTerrainPatch::Destroy()
 {
+    m_oHeightLookup = CVQTerrainHeightLookup();
     if (!m_pRoot)
         return;
     // Unlinked first: giving the tree back marks the root dirty, and that
@@ -209,6 +222,8 @@ void CVQTerrainPatch::UpdateBounds()
             m_pRoot->UpdateBounds(m_pContext);
             m_fMinZ = m_pRoot->GetMinZ();
             m_fMaxZ = m_pRoot->GetMaxZ();
+            if (m_pContext)
+                m_oHeightLookup.Build(*m_pRoot, m_pContext->GetCellsPerPatchX());
         }
     }
     VQ_ASSERT_MSG(m_fMinZ > -VQ_TERRAIN_BOUNDS_LIMIT, "m_fMinZ > -1000000.0f");
@@ -224,9 +239,7 @@ void CVQTerrainPatch::BroadcastDirty(int n)
 
 void CVQTerrainPatch::BroadcastClean(int n)
 {
-    CVQTerrainQuadNode::BroadcastClean(n);
-    if (m_pRoot)
-        m_pRoot->BroadcastClean(n);
+    BroadcastMultipleClean(VQ_TERRAIN_DIRTY_BIT(n));
 }
 
 void CVQTerrainPatch::BroadcastMultipleDirty(unsigned int m)
@@ -238,6 +251,10 @@ void CVQTerrainPatch::BroadcastMultipleDirty(unsigned int m)
 
 void CVQTerrainPatch::BroadcastMultipleClean(unsigned int m)
 {
+    // Bits cleaned by decree, not by the passes that bring the tree's
+    // surface up to date: the height table can no longer tell it is stale.
+    if (m & kHeightLookupStale)
+        m_oHeightLookup.Clear();
     CVQTerrainQuadNode::BroadcastMultipleClean(m);
     if (m_pRoot)
         m_pRoot->BroadcastMultipleClean(m);
@@ -493,15 +510,23 @@ void CVQTerrainPatch::BroadcastMeshContextIds(int nId) { m_nMeshContextId = nId;
 bool CVQTerrainPatch::ClampIntoSquare(float& fX, float& fY) const
 {
     VQ_ASSERT(m_pRoot != NULL);
-    // NaN lands on the minimum.
-    fX = fX > GetMaxX() ? GetMaxX() : fX >= GetMinX() ? fX : GetMinX();
-    fY = fY > GetMaxY() ? GetMaxY() : fY >= GetMinY() ? fY : GetMinY();
+    // NaN lands on the minimum. Most points lie inside: tested first, they
+    // cost a branch the processor predicts, not a wait for the square.
+    if (!(fX >= GetMinX() && fX <= GetMaxX()))
+        fX = fX > GetMaxX() ? GetMaxX() : GetMinX();
+    if (!(fY >= GetMinY() && fY <= GetMaxY()))
+        fY = fY > GetMaxY() ? GetMaxY() : GetMinY();
     return m_pRoot && m_pContext;
 }
 
 float CVQTerrainPatch::GetRealHeight(float fX, float fY)
 {
-    return ClampIntoSquare(fX, fY) ? m_pContext->ConvertHeight(m_pRoot->GetRealHeight(fX, fY)) : 0.0f;
+    if (!ClampIntoSquare(fX, fY))
+        return 0.0f;
+    float fRaw = 0.0f;
+    if ((m_unDirtyFlags & kHeightLookupStale) || !m_oHeightLookup.GetRealHeight(fX, fY, fRaw))
+        fRaw = m_pRoot->GetRealHeight(fX, fY);
+    return m_pContext->ConvertHeight(fRaw);
 }
 
 void CVQTerrainPatch::GetNormal(float fX, float fY, CVQVector3& n)

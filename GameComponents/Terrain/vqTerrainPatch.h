@@ -2,6 +2,7 @@
 #define VQ_TERRAIN_PATCH_H
 
 #include "Common/VQPlatform.h"
+#include "GameComponents/Terrain/VQTerrainHeightLookup.h"
 #include "GameComponents/Terrain/vqTerrainQuadnode.h"
 
 class CVQTerrainConstructQuadNode;
@@ -59,12 +60,14 @@ public:
     // False also when the patch has no construction root to write.
     bool Save(CFileIO& file) override;
     void Export(CFileIO& file) override;
-    // When bit 7 is set, takes the construction root's bounds.
+    // When bit 7 is set, takes the construction root's bounds and copies
+    // its surface into the height table (see GetRealHeight).
     void UpdateBounds() override;
     // Broadcasts continue into the construction tree.
     void BroadcastDirty(int n) override;
     void BroadcastClean(int n) override;
     void BroadcastMultipleDirty(unsigned int m) override;
+    // Cleaning bit 0 or 7 this way also drops the height table.
     void BroadcastMultipleClean(unsigned int m) override;
     // Appends this patch when any (OR) / all (AND) of the bits of m are set.
     void GetDirtyPatches_OR(std::vector<CVQTerrainPatch*>& list, unsigned int m) override;
@@ -190,7 +193,13 @@ public:
     // a point a rounding off its border (from the visual's patch grid)
     // still finds its triangle; the construction tree's border rule then
     // picks one triangle for height and normals alike.
-    // World height of the surface.
+    // World height of the surface. Read from the height table while the
+    // patch has neither bit 0 nor bit 7 set: every change to the tree's
+    // corner heights or shape marks one of them (the vertex passes mark bit
+    // 7), and only the bounds pass that rebuilds the table cleans bit 7. So
+    // a read after an edit, before the next Update, walks the tree, and
+    // both give the same bits. Over fans, and where there is no table, the
+    // tree answers too.
     virtual float GetRealHeight(float fX, float fY);
     // Face normal of the triangle under the point: the cross product of two
     // of its edges (world units), pointing up; not normalised (its length is
@@ -236,6 +245,9 @@ public:
     // at (px, py) of cx x cy cells. Empty without a context.
     _svqCellRect GetCellRect() const;
     CVQTerrainConstructQuadNode* GetRoot() const { return m_pRoot; }
+    // The table GetRealHeight reads: as the last bounds pass left it, stale
+    // or not.
+    const CVQTerrainHeightLookup& GetHeightLookup() const { return m_oHeightLookup; }
     CVQTerrainContext* GetContext() const { return m_pContext; }
     // The two textures the patch is drawn with: VQ_TERRAIN_TEXTURE_BLACK
     // (-5) on both layers for a patch flagged VQ_TERRAIN_PATCH_BLACK, else
@@ -308,6 +320,7 @@ protected:
     int m_nPatchIndex;
     int m_nPatchX;
     int m_nPatchY;
+    CVQTerrainHeightLookup m_oHeightLookup;  // the surface's heights, for GetRealHeight
 };
 
 #endif

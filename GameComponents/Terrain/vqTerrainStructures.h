@@ -190,6 +190,41 @@ constexpr int VQ_TERRAIN_CELL_TRIANGLE_CORNERS[2][3] = {{0, 1, 3}, {0, 3, 2}};
 // the diagonal lies in the upper one.
 inline int VQTerrainCellTriangleAt(float u, float v) { return (1.0f - u) + v < 1.0f ? 0 : 1; }
 
+// Inside a triangle (a, b, c) every value follows the triangle's plane:
+// f = f(a) + s (f(b) - f(a)) + t (f(c) - f(a)).
+inline float VQTerrainPlaneAt(float a, float b, float c, float s, float t) { return a + s * (b - a) + t * (c - a); }
+
+// The triangle of an ordinary cell or leaf, square [fMinX, fMaxX] x
+// [fMinY, fMaxY], that holds (fX, fY), and the point's place (s, t) in it
+// over its corners VQ_TERRAIN_CELL_TRIANGLE_CORNERS[triangle]: with u and v
+// the point's fractions of the width and depth, (u - v, v) in the lower
+// triangle and (u, v - u) in the upper one. Outside the square the chosen
+// triangle's plane extends.
+inline int VQTerrainCellPlaceAt(float fX, float fY, float fMinX, float fMaxX, float fMinY, float fMaxY, float& s,
+                                float& t)
+{
+    const float u = (fX - fMinX) / (fMaxX - fMinX);
+    const float v = (fY - fMinY) / (fMaxY - fMinY);
+    const int nTriangle = VQTerrainCellTriangleAt(u, v);
+    // Both places, then the one of the triangle: picking by index keeps a
+    // point on either side from costing a mispredicted branch.
+    const float aS[2] = {u - v, u}, aT[2] = {v, v - u};
+    s = aS[nTriangle];
+    t = aT[nTriangle];
+    return nTriangle;
+}
+
+// The value at (fX, fY) of the surface through the corner values f[0..3] of
+// such a square. Every height read of an ordinary leaf goes through here,
+// so all of them round alike.
+inline float VQTerrainCellValueAt(const float f[4], float fX, float fY, float fMinX, float fMaxX, float fMinY,
+                                  float fMaxY)
+{
+    float s = 0.0f, t = 0.0f;
+    const int* c = VQ_TERRAIN_CELL_TRIANGLE_CORNERS[VQTerrainCellPlaceAt(fX, fY, fMinX, fMaxX, fMinY, fMaxY, s, t)];
+    return VQTerrainPlaneAt(f[c[0]], f[c[1]], f[c[2]], s, t);
+}
+
 // One cell of the 3C x 3D working grid around a patch (C, D: cells per
 // patch). A record made with T{} is the cell as the vertex passes reset it
 // before filling the grid: height 0, white, generation -1, invalid.

@@ -271,13 +271,36 @@ inline std::vector<CVQVector2> QueryPoints(const QueryLayout& l, std::mt19937& r
     return out;
 }
 
+// At p the patch under it answers its height bit for bit as its
+// construction tree; once updated (bUpdated), so does its height table
+// wherever that answers. Returns whether the table answered.
+inline bool CheckHeightAsTree(QueryTerrain& t, const CVQVector2& p, bool bUpdated)
+{
+    const QueryLayout& l = t.layout;
+    const float fPatch = float(l.cells) * l.cellWidth;
+    const auto cell = [&](float f) { return std::min(std::max(int(std::floor(f / fPatch)), 0), l.patches - 1); };
+    CVQTerrainPatch& patch = *t.GetPatch(cell(p.GetX() - l.offX), cell(p.GetY() - l.offY));
+    const float x = std::min(std::max(p.GetX(), patch.GetMinX()), patch.GetMaxX());
+    const float y = std::min(std::max(p.GetY(), patch.GetMinY()), patch.GetMaxY());
+    const float fTree = patch.GetRoot()->GetRealHeight(x, y);
+    EXPECT_EQ(patch.GetRealHeight(x, y), t.GetTerrainContext().ConvertHeight(fTree)) << x << ", " << y;
+    float fTable = 0.0f;
+    if (!bUpdated || !patch.GetHeightLookup().GetRealHeight(x, y, fTable))
+        return false;
+    EXPECT_EQ(fTable, fTree) << x << ", " << y;
+    return true;
+}
+
 // Height and both normals at every point equal those of a reference
 // triangle holding it; the face normal is one of such a triangle, and the
 // height that triangle's too (neighbours agree on their shared border).
+// The updated terrain's height tables answer (some of) them as its trees.
 inline void CheckPoints(QueryTerrain& t, const Surface& s, const std::vector<CVQVector2>& points, double tol,
                         bool bInterpolated)
 {
+    int nTable = 0;
     for (const CVQVector2& p : points) {
+        nTable += CheckHeightAsTree(t, p, true);
         const std::vector<Surface::Holder> at = s.At(p.GetX(), p.GetY());
         ASSERT_FALSE(at.empty()) << p.GetX() << ", " << p.GetY();
         EXPECT_NEAR(t.GetHeightConst(p.GetX(), p.GetY(), vqForce_None), Surface::Height(at[0]), tol);
@@ -296,6 +319,7 @@ inline void CheckPoints(QueryTerrain& t, const Surface& s, const std::vector<CVQ
         EXPECT_LT(bestFace, 1e-3) << p.GetX() << ", " << p.GetY();
         EXPECT_LT(bInterpolated ? bestSmooth : 0.0, 1e-3) << p.GetX() << ", " << p.GetY();
     }
+    EXPECT_GT(nTable, 0);
 }
 
 // Segments and rays, vertical and oblique, of length fLength toward random

@@ -159,5 +159,21 @@ TEST(TerrainQueries, FansPicksAndRectanglesAnswerFromTheReadOutTriangles)
     EXPECT_EQ(t.GetTextures(120.0f, 60.0f, nTex0, nTex1), 1);
     EXPECT_EQ(nTex0, VQ_TERRAIN_TEXTURE_DEFAULT);
     EXPECT_EQ(t.GetColor(120.0f, 60.0f, vqForce_None, true), CVQVector4());
+
+    // More edits, finer and coarser (merging leaves): until the update the
+    // patches answer from their trees, not from their height tables of
+    // before; after it from tables built anew, where fans leave them none.
+    for (int k = 0; k < 40; ++k)
+        t.SetCell(int(rng() % unsigned(n)), int(rng() % unsigned(n)), short(int(rng() % 600) - 300),
+                  nGen - int(rng() % 4));
+    const std::vector<CVQVector2> edited = QueryPoints(l, rng, 300);
+    for (const CVQVector2& p : edited)
+        CheckHeightAsTree(t, p, false);
+    t.Update();
+    int aTableAnswers[2] = {0, 0};
+    for (const CVQVector2& p : edited)
+        ++aTableAnswers[CheckHeightAsTree(t, p, true)];
+    EXPECT_GT(aTableAnswers[0], 0);
+    EXPECT_GT(aTableAnswers[1], 0);
     EXPECT_EQ(rec.Texts(), std::vector<std::string>{});
 }
