@@ -23,6 +23,7 @@
 #include "MathLib/VQMathLinearEquations.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -294,7 +295,20 @@ bool CVQTerrainVisual::CanBuild() const
     const int n = std::max(m_oContext.GetPatchesX_Base2(), m_oContext.GetPatchesY_Base2());
     const float fFarX = float(n) * (float(cx) * fCellX) + m_oContext.GetOffX();
     const float fFarY = float(n) * (float(cy) * fCellY) + m_oContext.GetOffY();
-    return std::isfinite(fFarX) && std::isfinite(fFarY);
+    if (!std::isfinite(fFarX) || !std::isfinite(fFarY))
+        return false;
+    // Every vertex down to the centre of a single cell needs a position of
+    // its own, or the fans of the finest cells fold flat: half a cell is a
+    // normal float and at least 2^-20 of the largest coordinate (8 float
+    // steps there). Cells of 0.01 at an offset of a million fail: floats
+    // there are 0.0625 apart.
+    const float aHalf[2] = {0.5f * fCellX, 0.5f * fCellY};
+    const float aLargest[2] = {std::max(std::fabs(m_oContext.GetOffX()), std::fabs(fFarX)),
+                               std::max(std::fabs(m_oContext.GetOffY()), std::fabs(fFarY))};
+    for (int k = 0; k < 2; ++k)
+        if (!(aHalf[k] >= FLT_MIN) || !(aHalf[k] >= aLargest[k] * (1.0f / float(1 << 20))))
+            return false;
+    return true;
 }
 
 void CVQTerrainVisual::Init()

@@ -75,7 +75,9 @@ struct _sVQTerrainResultTriangle;
 //     one vertex buffer and one index buffer of a mesh;
 //   - cell widths finite and > 0, offsets finite, and the far corner of the
 //     landscape square finite: every world-to-grid mapping divides by a
-//     patch size;
+//     patch size; half a cell a normal float and at least 2^-20 of the
+//     largest coordinate of the square, so that every vertex down to a
+//     cell's centre has a float position of its own;
 //   - every raw height (-32768 .. 32767) converted with the height unit and
 //     bias strictly inside +-VQ_TERRAIN_BOUNDS_LIMIT (1e6 world units), the
 //     vertical bounds the tree keeps.

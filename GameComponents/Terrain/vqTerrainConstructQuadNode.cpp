@@ -665,16 +665,18 @@ bool WriteDegeneratedCellInfo(CFileIO& file, const _sVQTerrainDegeneratedCellInf
     return file.Write(info.nBorderFlags) && bGood;
 }
 
-// Most moved vertices on a side of nCells cells, nDepth levels below the
-// construction root: one per inner cell border. Unknown sizes bound nothing
-// beyond the 16-bit count itself.
-int SideCountLimit(int nCells, int nDepth)
+// Cells along a side of a node nDepth levels below the construction root
+// of a patch nCells cells wide; 0 when either is unknown.
+int SideCells(int nCells, int nDepth)
 {
     if (nCells <= 0 || nDepth < 0)
-        return 0xFFFF;
-    const int nLength = nDepth < 31 ? nCells >> nDepth : 0;
-    return nLength > 1 ? nLength - 1 : 0;
+        return 0;
+    return nDepth < 31 ? nCells >> nDepth : 0;
 }
+
+// Most moved vertices on a side of nCells cells (SideCells): one per inner
+// cell border. Unknown sizes bound nothing beyond the 16-bit count itself.
+int SideCountLimit(int nCells) { return nCells <= 0 ? 0xFFFF : std::max(nCells - 1, 0); }
 
 } // namespace
 
@@ -772,11 +774,11 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
         bFits = bFits && IsRawHeight(fHeight);
     // Sides 0 and 2 (bottom, top) run along x, 1 and 3 along y.
     const int nDepth = limits.nRootGeneration < 0 ? -1 : GetGeneration() - limits.nRootGeneration;
-    const int nLimitX = SideCountLimit(limits.nCellsX, nDepth);
-    const int nLimitY = SideCountLimit(limits.nCellsY, nDepth);
+    const int nCellsX = SideCells(limits.nCellsX, nDepth);
+    const int nCellsY = SideCells(limits.nCellsY, nDepth);
     int nSideSum = 0;
     for (int s = 0; s < 4; ++s) {
-        bFits = bFits && m_aSideDegeneration[s] <= ((s & 1) ? nLimitY : nLimitX);
+        bFits = bFits && m_aSideDegeneration[s] <= SideCountLimit((s & 1) ? nCellsY : nCellsX);
         nSideSum += m_aSideDegeneration[s];
     }
     // The ring runs through the four corners and every moved vertex, and a
@@ -786,13 +788,9 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
         return fail(vqTerr_Err_NodeTypeMismatch);
 
     if (nRingSize > 0) {
-        const float fWidth = GetMaxX() - GetMinX();
-        const float fDepth = GetMaxY() - GetMinY();
         auto fits = [&](const _sVQTerrainDegeneratedCellInfo& info) {
             const float aValues[] = {info.fNormalX, info.fNormalY, info.fNormalZ, info.fTexU, info.fTexV};
-            return AllFinite(aValues, 5) && IsRawHeight(info.fHeight) &&
-                   AgreesWith(info.fX, std::min(std::max(info.fX, GetMinX()), GetMaxX()), fWidth) &&
-                   AgreesWith(info.fY, std::min(std::max(info.fY, GetMinY()), GetMaxY()), fDepth);
+            return AllFinite(aValues, 5) && IsRawHeight(info.fHeight);
         };
         // Each record is read before it is kept, so a count that the file
         // does not back ends at the file's end, not in a large allocation.
@@ -812,6 +810,8 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
                 return fail(vqTerr_Err_NodeTypeMismatch);
             AppendDegenerationInfo(info);
         }
+        if (!RingFitsSquare(nCellsX, nCellsY))
+            return fail(vqTerr_Err_NodeTypeMismatch);
     }
 
     unsigned int aTags[4];
@@ -843,6 +843,51 @@ eVQTerrainError CVQTerrainConstructQuadNode::LoadRecourse(CFileIO& file, short n
             return fail(eChild);
     }
     return vqTerr_Err_None;
+}
+
+bool CVQTerrainConstructQuadNode::RingFitsSquare(int nCellsX, int nCellsY) const
+{
+    const float x0 = GetMinX(), y0 = GetMinY(), x1 = GetMaxX(), y1 = GetMaxY();
+    const float fWidth = x1 - x0, fDepth = y1 - y0;
+    const std::vector<_sVQTerrainDegeneratedCellInfo*>& ring = *m_aDegenerationInfo;
+    if (ring.size() != size_t(4 + m_aSideDegeneration[0] + m_aSideDegeneration[1] + m_aSideDegeneration[2] +
+                              m_aSideDegeneration[3]) ||
+        !AgreesWith(m_sCenterVertex.fX, (x0 + x1) * 0.5f, fWidth) ||
+        !AgreesWith(m_sCenterVertex.fY, (y0 + y1) * 0.5f, fDepth))
+        return false;
+    // Side s starts at corner kStart[s] and runs along x (s even) or y. A
+    // moved vertex lies on a cell corner strictly inside its side, each one
+    // further along than the one before.
+    const int kStart[4] = {0, 1, 3, 2};
+    size_t i = 0;
+    for (int s = 0; s < 4; ++s) {
+        const bool bAlongX = (s & 1) == 0;
+        const float fStartX = (kStart[s] & 1) ? x1 : x0, fStartY = (kStart[s] & 2) ? y1 : y0;
+        const _sVQTerrainDegeneratedCellInfo& corner = *ring[i++];
+        if (!AgreesWith(corner.fX, fStartX, fWidth) || !AgreesWith(corner.fY, fStartY, fDepth))
+            return false;
+        const float fSize = bAlongX ? fWidth : fDepth;
+        const int nCells = bAlongX ? nCellsX : nCellsY;  // 0: unknown
+        const float fSign = s < 2 ? 1.0f : -1.0f;
+        float fLast = 0.0f;
+        for (int m = 0; m < m_aSideDegeneration[s]; ++m) {
+            const _sVQTerrainDegeneratedCellInfo& v = *ring[i++];
+            const float fOnLine = bAlongX ? v.fY : v.fX;
+            const float fAlong = fSign * (bAlongX ? v.fX - fStartX : v.fY - fStartY);
+            if (!AgreesWith(fOnLine, bAlongX ? fStartY : fStartX, fSize) || !(fAlong > fLast && fAlong < fSize))
+                return false;
+            if (nCells > 0) {
+                const float fCell = fSize / float(nCells);
+                const float fK = std::round(fAlong / fCell);
+                if (fK < float(m) + 1.0f || fK > float(nCells - 1) || !AgreesWith(fAlong, fK * fCell, fSize))
+                    return false;
+                fLast = (fK + 0.5f) * fCell;  // the next lies a whole cell further
+            } else {
+                fLast = fAlong;
+            }
+        }
+    }
+    return true;
 }
 
 bool CVQTerrainConstructQuadNode::Save(CFileIO& file)

@@ -71,7 +71,8 @@ public:
     //   - n = 0, or n = 4 + the side counts; each side count below the
     //     node's side length in cells;
     //   - heights (corners, ring) finite within the 16-bit raw range, every
-    //     other float finite, ring positions on the node's square;
+    //     other float finite, the ring the fan of the node's square
+    //     (RingFitsSquare);
     // and the tree node's checks of generation and rectangle. A file that
     // ends inside the record gives vqTerr_Err_MissingNode. After an
     // error the node is a leaf without ring, whatever it read.
@@ -407,6 +408,15 @@ private:
     struct SLoadLimits;
     SLoadLimits GetLoadLimits() const;
     eVQTerrainError LoadRecourse(CFileIO& file, short nMajor, short nMinor, const SLoadLimits& limits);
+    // True when the ring read from a file is the fan of this square: the
+    // centre in its middle, then counter-clockwise corner 0, the side counts'
+    // moved vertices of the bottom side, corner 1, the right side, corner 3,
+    // the top side, corner 2, the left side; each moved vertex on a cell
+    // corner (nCellsX, nCellsY cells along the sides; 0 when unknown)
+    // strictly inside its side and further along than the one before,
+    // positions within 1/1000 of the square's size (AgreesWith). Anything
+    // else leaves points of the square in no triangle of the fan.
+    bool RingFitsSquare(int nCellsX, int nCellsY) const;
     void ReleaseLoaded();
 
     // Creates missing children with this node's height and colour, dirty

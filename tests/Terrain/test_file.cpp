@@ -513,6 +513,8 @@ TEST_F(TerrainFile, EveryErrorCodeComesFromItsDamageAndOnlyAWholeTreeIsKept)
          },
          vqTerr_Err_NodeTypeMismatch},
         {"a node where none is", &wide, [](Bytes& b) { SetWord(b, 136 + 40, 1); }, vqTerr_Err_MissingNode},
+        {"cells too fine for their floats", &small, [](Bytes& b) { SetWord(b, 16 + 16, 0x00001000u); },
+         vqTerr_Err_MissingNode},
         {"landscape box", &small, [](Bytes& b) { SetWord(b, 108, Word(b, 108) ^ 0x00400000u); },
          vqTerr_Err_NodeTypeMismatch},
         {"generation", &small, [&](Bytes& b) { SetWord(b, inner.common, 7); }, vqTerr_Err_NodeTypeMismatch},
@@ -541,6 +543,24 @@ TEST_F(TerrainFile, EveryErrorCodeComesFromItsDamageAndOnlyAWholeTreeIsKept)
         {"huge side count", &small, [&](Bytes& b) { b[ringed.ring - 4] = b[ringed.ring - 3] = 0xFF; },
          vqTerr_Err_NodeTypeMismatch},
         {"ring off its cell", &small, [&](Bytes& b) { SetWord(b, ringed.ring + 4 + 52, 0x4B000000u); },
+         vqTerr_Err_NodeTypeMismatch},
+        {"ring out of order", &small,
+         [&](Bytes& b) {
+             std::swap_ranges(b.begin() + long(ringed.ring + 4 + 2 * 52), b.begin() + long(ringed.ring + 4 + 3 * 52),
+                              b.begin() + long(ringed.ring + 4 + 3 * 52));
+         },
+         vqTerr_Err_NodeTypeMismatch},
+        {"moved vertex between cell corners", &small,
+         [&](Bytes& b) {
+             int s = 0;  // the first side with a moved vertex: ring entry s + 1
+             while (b[ringed.ring - 8 + 2 * s] == 0)
+                 ++s;
+             const size_t at = ringed.ring + 4 + 52 * size_t(s + 2) + ((s & 1) ? 4 : 0);
+             float f;
+             std::memcpy(&f, &b[at], 4);
+             f += 0.5f;  // a quarter of a cell
+             std::memcpy(&b[at], &f, 4);
+         },
          vqTerr_Err_NodeTypeMismatch},
         {"corner height NaN", &small, [&](Bytes& b) { SetWord(b, ringed.start + 2, 0x7FC00000u); },
          vqTerr_Err_NodeTypeMismatch},
