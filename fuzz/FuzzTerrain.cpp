@@ -126,6 +126,12 @@ CFuzzTerrain::Bytes CFuzzTerrain::SculptedFile(int k)
     return v.SaveBytes();
 }
 
+bool CFuzzTerrain::WriteSculptedFile(int k)
+{
+    const Bytes oFile = SculptedFile(k);
+    return !oFile.empty() && WriteFile(ClassFile(k), oFile.data(), oFile.size());
+}
+
 void CFuzzTerrain::Sculpt()
 {
     CVQTerrainContext& ctx = GetTerrainContext();

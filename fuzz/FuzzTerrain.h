@@ -34,6 +34,9 @@ public:
     // Class k's terrain, sculpted (see Sculpt) and saved in version 1.0,
     // made in the folder in use; class k's file there is removed first.
     static Bytes SculptedFile(int k);
+    // Writes SculptedFile(k) as class k's file, which InitData then loads;
+    // false when it cannot be written.
+    static bool WriteSculptedFile(int k);
 
     // A deterministic landscape on the present terrain: single-cell and
     // coarser splits, colours, texture layers, tiles and flags, then an

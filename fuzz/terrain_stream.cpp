@@ -28,13 +28,12 @@ void UseSculptedFiles()
 {
     CFuzzTerrain::UseFolder("terrain_stream");
     static const bool bMade = [] {
-        for (int k = 0; k < CFuzzTerrain::kClasses; ++k) {
-            const Bytes oFile = CFuzzTerrain::SculptedFile(k);
-            CFuzzTerrain::WriteFile(CFuzzTerrain::ClassFile(k), oFile.data(), oFile.size());
-        }
-        return true;
+        bool bWritten = true;
+        for (int k = 0; k < CFuzzTerrain::kClasses; ++k)
+            bWritten = CFuzzTerrain::WriteSculptedFile(k) && bWritten;
+        return bWritten;
     }();
-    (void)bMade;
+    VQ_FUZZ_CHECK(bMade);
 }
 
 Bytes Store(CFuzzTerrain& v)

@@ -5,6 +5,8 @@
 #include "TerrainFrameSupport.h"
 #include "TerrainTestSupport.h"
 
+#include "Common/VQMutexLock.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,10 +25,10 @@ const float kOffX = -40.0f, kOffY = 25.0f;
 float WorldX(float fCell) { return kOffX + fCell; }
 float WorldY(float fCell) { return kOffY + fCell; }
 
-// Every cell's construction height and colour, every patch's textures, and
-// the construction nodes in use.
+// Every cell's construction height and colour; with Take also every
+// patch's textures and the construction nodes in use.
 using Snapshot = std::vector<long long>;
-Snapshot Take(const CVQTerrainVisual& v)
+Snapshot Cells(const CVQTerrainVisual& v)
 {
     Snapshot s;
     for (int y = 0; y < kH; ++y)
@@ -34,6 +36,12 @@ Snapshot Take(const CVQTerrainVisual& v)
             s.push_back(v.GetConstructionHeight(WorldX(x + 0.5f), WorldY(y + 0.5f)));
             s.push_back(v.GetConstructionColor(WorldX(x + 0.5f), WorldY(y + 0.5f)));
         }
+    return s;
+}
+
+Snapshot Take(const CVQTerrainVisual& v)
+{
+    Snapshot s = Cells(v);
     for (int p = 0; p < kPatchesX * kPatchesY; ++p) {
         int t0 = 0, t1 = 0;
         v.GetTextures(WorldX(kCells * (p % kPatchesX + 0.5f)), WorldY(kCells * (p / kPatchesX + 0.5f)), t0, t1);
@@ -127,11 +135,63 @@ void RandomEdit(CVQTerrainVisual& v, std::mt19937& rng, bool bFlatten)
     }
 }
 
+// A host's renderer class may hold the visual's mutex across several calls,
+// which makes the unlocked query forms safe while other threads edit.
+class LockingVisual : public RecordingVisual {
+public:
+    template <class Calls>
+    void Locked(Calls calls)
+    {
+        CVQMutexLock lock(m_oMutex);
+        calls();
+    }
+};
+
 struct EditedVisual {
     TerrainResources resources{kTerrainId, {kPatchesX, kPatchesY, kCells}};
-    RecordingVisual v;
+    LockingVisual v;
     EditedVisual() { v.InitData(resources.id); }
 };
+
+// An additive pen of 1, 3 or 5 cells square around its point: heights
+// added and colours lightened (the larger of each channel kept), so any
+// order of such strokes ends with the same cells.
+CVQTerrainPen AdditivePen(std::mt19937& rng)
+{
+    const int w = 1 + 2 * int(rng() % 3);
+    std::vector<short> lower;
+    std::vector<unsigned int> colors;
+    for (int i = 0; i < w * w; ++i) {
+        lower.push_back(short((i % w) * 5 - (i / w) * 3 + int(rng() % 21) - 10));
+        colors.push_back(rng());
+    }
+    CVQTerrainPen pen;
+    pen.SetDimensions(w, w);
+    pen.SetActionPoint(w / 2, w / 2, 0);
+    pen.SetLower(lower.data());
+    pen.SetColors(colors.data());
+    pen.SetBehaviour(vqPen_AddLower, 0.0f);
+    pen.SetColorBehaviour(vqColor_Lighten, 0.0f);
+    return pen;
+}
+
+// A pen put down at a world point.
+using Stamp = std::pair<CVQVector2, CVQTerrainPen>;
+
+// Runs the jobs on threads of their own until they return; a job still
+// running a minute after the deadline is waiting for a lock that never
+// comes, and ends the program.
+void RunTogether(const std::vector<std::function<void()>>& jobs, std::chrono::steady_clock::time_point deadline)
+{
+    std::vector<std::future<void>> running;
+    for (const auto& job : jobs)
+        running.push_back(std::async(std::launch::async, job));
+    for (std::future<void>& job : running)
+        if (job.wait_until(deadline + std::chrono::seconds(60)) != std::future_status::ready) {
+            std::fprintf(stderr, "Concurrency: a thread is still waiting a minute after the end: deadlock\n");
+            std::abort();
+        }
+}
 
 } // namespace
 
@@ -408,16 +468,102 @@ TEST(Concurrency, EditsUndosQueriesUpdatesAndDisplaysOnFourThreads)
             ++nFrames;
         }
     };
-    std::future<void> jobs[] = {std::async(std::launch::async, editor, 1u), std::async(std::launch::async, editor, 2u),
-                                std::async(std::launch::async, querier), std::async(std::launch::async, renderer)};
-    for (std::future<void>& job : jobs)
-        if (job.wait_until(deadline + std::chrono::seconds(60)) != std::future_status::ready) {
-            std::fprintf(stderr, "Concurrency: a thread is still waiting a minute after the end: deadlock\n");
-            std::abort();
-        }
+    RunTogether({[&] { editor(1u); }, [&] { editor(2u); }, querier, renderer}, deadline);
     EXPECT_TRUE(nStrokes > 0 && nQueries > 0 && nFrames > 0) << nStrokes << " " << nQueries << " " << nFrames;
     // The tree came through whole: it draws a closed surface as its cells make it.
     v.Update();
     CheckSurface(v, ReadMeshes(v));
+    EXPECT_EQ(recorder.Texts(), std::vector<std::string>());
+}
+
+// The soak: three editors stamp additive pens on the western half (patch
+// columns 0 and 1), each stamp with unlocked queries under the visual's
+// mutex held by the editor, and strokes of any pen that they take back at
+// once on the eastern half; they flatten now and then and ask the locking
+// queries, while a renderer updates and draws. Strokes and undos pair up
+// last in, first out whatever the interleaving, so the east ends as it
+// began, and the west as the same stamps put down on one thread.
+TEST(Concurrency, SoakOfEditorsEndsAsTheirEditsOnOneThreadAndGivesEveryNodeBack)
+{
+    AssertRecorder recorder;
+    const int aPoolsBefore[] = {CVQTerrainConstructQuadNode::CountNodesInUse(),
+                                CVQTerrainConstructQuadNode::CountDegenListsInUse(),
+                                CVQTerrainConstructQuadNode::CountDegenRecordsInUse()};
+    std::vector<Stamp> stamps[3];
+    {
+        EditedVisual t;
+        LockingVisual& v = t.v;
+        Camera camera;
+        LookDownOnEverything(camera, v);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        const auto running = [&] { return std::chrono::steady_clock::now() < deadline; };
+        std::atomic<int> nUndone{0}, nFrames{0};
+
+        const auto editor = [&](int k) {
+            std::mt19937 rng(40u + unsigned(k));
+            for (int n = 0; running(); ++n) {
+                const int cx = int(rng() % 16) - 2, cy = int(rng() % 28) - 2;  // the pen stays west of x = 16
+                const CVQVector2 p(WorldX(cx + 0.5f), WorldY(cy + 0.5f)), q = RandomPoint(rng);
+                CVQTerrainPen pen = AdditivePen(rng), reference = pen;
+                reference.SetPosition(cx, cy);
+                stamps[k].emplace_back(p, pen);
+                v.Locked([&] {
+                    const short nBefore = v.GetConstructionHeight(p.GetX(), p.GetY());
+                    v.ApplyPen(p.GetX(), p.GetY(), pen);
+                    if (cx >= 0 && cy >= 0 && cy < kH) {  // nobody came between
+                        EXPECT_EQ(v.GetConstructionHeight(p.GetX(), p.GetY()), reference.GetHeightAt(nBefore, cx, cy));
+                    }
+                    v.GetHeight(p.GetX(), p.GetY(), vqForce_None, false);
+                    v.GetInterpolatedNormal(q.GetX(), q.GetY(), false);
+                    v.GetHeightConst(q.GetX(), q.GetY(), vqForce_None);
+                    CVQVector2 a = p, b = q;
+                    v.GetMaxHeightOnLine(a, b);
+                    CVQVector3 hit;
+                    v.GetPatchIntersectionPoint(CVQVector3(p.GetX(), p.GetY(), 100.0f),
+                                                CVQVector3(q.GetX(), q.GetY(), -100.0f), hit);
+                });
+                CVQVector2 a = p, b = q;
+                v.GetHeight(q.GetX(), q.GetY(), vqForce_None, true);
+                v.GetNormal(q.GetX(), q.GetY(), true);
+                v.GetMinHeightOnLine(a, b);
+                if (n % 4 == 0) {  // the pen stays east of x = 16
+                    v.BeginUndoSample();
+                    for (int op = 0; op < 2; ++op) {
+                        CVQTerrainPen any = RandomPen(rng);
+                        v.ApplyPen(WorldX(float(22 + rng() % 12)), WorldY(float(rng() % 28) - 2.0f), any);
+                    }
+                    v.EndUndoSample();
+                    v.Undo();
+                    ++nUndone;
+                }
+                if (n % 16 == 15)
+                    v.Flatten();
+            }
+        };
+        const auto renderer = [&] {
+            while (running()) {
+                v.Update();
+                v.Display(camera.id);
+                v.events.clear();  // only this thread draws
+                v.GetHeight(WorldX(3.5f), WorldY(7.5f), vqForce_None, true);
+                ++nFrames;
+            }
+        };
+        RunTogether({[&] { editor(0); }, [&] { editor(1); }, [&] { editor(2); }, renderer}, deadline);
+        EXPECT_TRUE(nUndone > 0 && nFrames > 0) << nUndone << " " << nFrames;
+
+        const Snapshot soaked = Cells(v);
+        v.Update();
+        CheckSurface(v, ReadMeshes(v));
+        v.InitData(t.resources.id);  // a new flat terrain, for the same stamps on this thread alone
+        for (std::vector<Stamp>& list : stamps)
+            for (Stamp& stamp : list)
+                v.ApplyPen(stamp.first.GetX(), stamp.first.GetY(), stamp.second);
+        EXPECT_TRUE(Cells(v) == soaked);
+    }
+    const int aPoolsAfter[] = {CVQTerrainConstructQuadNode::CountNodesInUse(),
+                               CVQTerrainConstructQuadNode::CountDegenListsInUse(),
+                               CVQTerrainConstructQuadNode::CountDegenRecordsInUse()};
+    EXPECT_TRUE(std::equal(aPoolsBefore, aPoolsBefore + 3, aPoolsAfter));
     EXPECT_EQ(recorder.Texts(), std::vector<std::string>());
 }

@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -44,11 +45,17 @@ struct SDecoded {
     int nHeight = 0;
 };
 
-// Decodes an open PNG positioned after its 8-byte signature. Between setjmp
-// and a longjmp from libpng no object with a destructor may be created in
-// this frame (the jump would skip it), so the buffers are the caller's; png
-// and info are not changed after setjmp, so they need not be volatile.
-bool Decode(std::FILE* pFile, CPngImage::eFormat eAs, SDecoded& out, SPngErrorSink& sink)
+// Deflate packs at most 1032 bytes into one (a run of 258-byte matches, each
+// in at least two bits): the file must be at least the image's packed
+// pixels over this, or its size is a claim its bytes cannot hold.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+// Decodes an open PNG of nFileBytes, positioned after its 8-byte signature.
+// Between setjmp and a longjmp from libpng no object with a destructor may
+// be created in this frame (the jump would skip it), so the buffers are the
+// caller's; png and info are not changed after setjmp, so they need not be
+// volatile.
+bool Decode(std::FILE* pFile, uint64_t nFileBytes, CPngImage::eFormat eAs, SDecoded& out, SPngErrorSink& sink)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &sink, OnPngError, OnPngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -76,6 +83,11 @@ bool Decode(std::FILE* pFile, CPngImage::eFormat eAs, SDecoded& out, SPngErrorSi
     const int nDepth = png_get_bit_depth(png, info);
     if (!CPngImage::IsSizeAllowed(w, h))
         png_error(png, "image size out of range");
+    // 8193 x 2051 pixels of 8-bit RGBA are 64 MiB, which a file of 57
+    // bytes may claim: refused before the rows are allocated.
+    const uint64_t nPackedBytes = (uint64_t(w) * png_get_channels(png, info) * uint64_t(nDepth) + 7) / 8 * h;
+    if (nPackedBytes > kMaxDeflateRatio * nFileBytes)
+        png_error(png, "image data too short for the image size");
 
     size_t nRowBytes = 0;
     if (eAs == CPngImage::Format_Rgba8) {
@@ -183,9 +195,11 @@ bool CPngImage::Read(const std::string& sPath, eFormat eAs)
     if (nRead != sizeof aSignature || png_sig_cmp(aSignature, 0, sizeof aSignature) != 0)
         return Fail(sPath + " is not a PNG file");
 
+    std::error_code ec;
+    const uintmax_t nFileBytes = std::filesystem::file_size(sPath, ec);
     SDecoded decoded;
     SPngErrorSink sink{};
-    if (!Decode(file.pFile, eAs, decoded, sink))
+    if (!Decode(file.pFile, ec ? 0 : nFileBytes, eAs, decoded, sink))
         return Fail(sPath + ": " + sink.szMessage);
 
     m_nWidth = decoded.nWidth;

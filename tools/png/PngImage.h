@@ -23,8 +23,9 @@
 //
 // A damaged or hostile file never crashes a read nor reads past a buffer:
 // libpng's errors come back as a one-line message, and images larger than
-// kMaxSide on a side or kMaxPixels in all are refused before any pixel
-// memory is allocated.
+// kMaxSide on a side or kMaxPixels in all, or larger than the file's bytes
+// can hold however well packed (1032 pixel bytes per file byte, deflate's
+// best), are refused before any pixel memory is allocated.
 class CPngImage {
 public:
     enum eFormat {
