@@ -471,7 +471,9 @@ TEST(Concurrency, EditsUndosQueriesUpdatesAndDisplaysOnFourThreads)
     RunTogether({[&] { editor(1u); }, [&] { editor(2u); }, querier, renderer}, deadline);
     EXPECT_TRUE(nStrokes > 0 && nQueries > 0 && nFrames > 0) << nStrokes << " " << nQueries << " " << nFrames;
     // The tree came through whole: it draws a closed surface as its cells make it.
+    // A frame records the textures the editors set after the renderer's last one.
     v.Update();
+    v.Display(camera.id);
     CheckSurface(v, ReadMeshes(v));
     EXPECT_EQ(recorder.Texts(), std::vector<std::string>());
 }
@@ -554,6 +556,7 @@ TEST(Concurrency, SoakOfEditorsEndsAsTheirEditsOnOneThreadAndGivesEveryNodeBack)
 
         const Snapshot soaked = Cells(v);
         v.Update();
+        v.Display(camera.id);  // records the textures set after the renderer's last frame
         CheckSurface(v, ReadMeshes(v));
         v.InitData(t.resources.id);  // a new flat terrain, for the same stamps on this thread alone
         for (std::vector<Stamp>& list : stamps)
